@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Vindelor with every warning an error, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh --tests
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVINDELOR_WERROR=ON
+cmake --build build -j2
+ctest --test-dir build --output-on-failure -j2

@@ -1,0 +1,64 @@
+#include "tick_timer.h"
+
+#include <algorithm>
+
+namespace vindelor {
+
+TickTimer::TickTimer(const Clock& clock, QObject* parent) : QObject(parent), clock_(clock) {
+    wake_.setSingleShot(true);
+    wake_.setTimerType(Qt::PreciseTimer);
+    connect(&wake_, &QTimer::timeout, this, &TickTimer::onTimeout);
+}
+
+void TickTimer::setInterval(double intervalMs) {
+    intervalMs_ = intervalMs;
+    if (enabled_) {
+        schedule_.setInterval(intervalMs, clock_.now());
+        armFor(schedule_.nextDue() - lead());
+    }
+}
+
+void TickTimer::setEnabled(bool enabled) {
+    if (enabled == enabled_) {
+        return;
+    }
+    enabled_ = enabled;
+    if (!enabled) {
+        wake_.stop();
+        return;
+    }
+    schedule_.start(clock_.now(), intervalMs_);
+    wake_.start(0);
+}
+
+Nanoseconds TickTimer::lead() const {
+    return lead_ ? std::max(lead_(), Nanoseconds{0}) : Nanoseconds{0};
+}
+
+void TickTimer::armFor(Nanoseconds fireAt) {
+    // Qt's timers count whole milliseconds: round up, so that a wake-up is never early.
+    const Nanoseconds wait = std::max(fireAt - clock_.now(), Nanoseconds{0});
+    wake_.start(std::chrono::ceil<std::chrono::milliseconds>(wait));
+}
+
+void TickTimer::onTimeout() {
+    if (!enabled_) {
+        return;
+    }
+    const Nanoseconds now = clock_.now();
+    schedule_.skipOverdue(now);
+    const Nanoseconds due = schedule_.nextDue();
+    if (due - lead() > now) {
+        armFor(due - lead());  // the clock ran slower than the wake-up: not yet
+        return;
+    }
+    currentDue_ = due;
+    currentNumber_ = schedule_.delivered();
+    schedule_.advance();
+    // Armed before the handler runs, so that its own length never delays the next tick;
+    // a handler that stops or restarts the timer re-arms or stops it itself.
+    armFor(schedule_.nextDue() - lead());
+    emit tick();
+}
+
+}  // namespace vindelor
