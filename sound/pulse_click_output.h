@@ -1,0 +1,38 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+#include "click_output.h"
+
+namespace vindelor {
+
+// The clicks' way to the desktop's sound server (PulseAudio, or PipeWire's pulse server):
+// one playback stream, written ahead, each click placed at the exact sample of its beat.
+// Connects in the background; until a server answers, and whenever it is lost, the output
+// is silent and the program runs on. Window's thread only, except where noted.
+class PulseClickOutput final : public ClickOutput {
+public:
+    PulseClickOutput();
+    ~PulseClickOutput() override;
+    PulseClickOutput(const PulseClickOutput&) = delete;
+    PulseClickOutput& operator=(const PulseClickOutput&) = delete;
+
+    void prepare(ClickClip clip, std::span<const std::uint8_t> image) override;
+    void play(ClickClip clip, std::chrono::nanoseconds due, bool startsRun) override;
+    void stop(std::chrono::nanoseconds now) override;
+
+    // The stream's own clock while it plays, none otherwise: the time base the tick timer
+    // follows, so that beats are scheduled on the samples they are written into.
+    std::optional<std::chrono::nanoseconds> playbackTime() const;
+
+    // How long before its due time a beat must be handed over to be placed exactly.
+    std::chrono::nanoseconds lead() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vindelor
