@@ -7,9 +7,13 @@ namespace vindelor {
 BeatEngine::BeatEngine(ClickerWindow& state, ClickPlayer& player, InputPump& input)
     : state_(state), player_(player), input_(input) {}
 
-void BeatEngine::selectMeter(std::int32_t row) { state_.MeterIndex = row; }
+void BeatEngine::selectMeter(std::int32_t row) {
+    state_.MeterIndex = row;
+}
 
-void BeatEngine::resetBar() { state_.BeatIndex = 0; }
+void BeatEngine::resetBar() {
+    state_.BeatIndex = 0;
+}
 
 void BeatEngine::onTick() {
     if (const auto pattern = meterPatternOfRow(state_.MeterIndex)) {
@@ -18,8 +22,7 @@ void BeatEngine::onTick() {
         if (state_.BeatIndex < 0 || state_.BeatIndex >= pattern->barLength) {
             state_.BeatIndex = 0;
         }
-        const ClickClip clip =
-            state_.BeatIndex == 0 ? pattern->downbeat : ClickClip::NormalClick;
+        const ClickClip clip = state_.BeatIndex == 0 ? pattern->downbeat : ClickClip::NormalClick;
         player_.playClick(clip);
         state_.BeatIndex += 1;
         if (state_.BeatIndex == pattern->barLength) {

@@ -10,7 +10,7 @@ namespace vindelor {
 // Decides what each tick sounds and keeps the position in the bar.
 // Every call comes on the window's thread; onTick may be re-entered from its own event pass.
 class BeatEngine {
-public:
+  public:
     BeatEngine(ClickerWindow& state, ClickPlayer& player, InputPump& input);
 
     // The meter list's selection changed to `row` (-1 for none). Touches nothing else.
@@ -20,7 +20,7 @@ public:
     // One beat: sound it, move on in the bar, then let waiting input through.
     void onTick();
 
-private:
+  private:
     ClickerWindow& state_;
     ClickPlayer& player_;
     InputPump& input_;

@@ -12,6 +12,8 @@ enum class ClickClip : int {
 inline constexpr ClickClip kAllClickClips[] = {ClickClip::NormalClick, ClickClip::AccentClick,
                                                ClickClip::TripleAccentClick};
 
-constexpr int resourceIdOf(ClickClip clip) { return static_cast<int>(clip); }
+constexpr int resourceIdOf(ClickClip clip) {
+    return static_cast<int>(clip);
+}
 
 }  // namespace vindelor

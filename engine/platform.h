@@ -6,14 +6,14 @@ namespace vindelor {
 
 // Sounds a clip from the bank. Returns at once; a failure to sound is silent.
 class ClickPlayer {
-public:
+  public:
     virtual ~ClickPlayer() = default;
     virtual void playClick(ClickClip clip) = 0;
 };
 
 // Lets waiting user input through while a tick is being handled.
 class InputPump {
-public:
+  public:
     virtual ~InputPump() = default;
     // True when mouse or keyboard input is waiting for the window's thread.
     virtual bool isInputWaiting() = 0;

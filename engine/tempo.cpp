@@ -24,6 +24,8 @@ std::optional<std::int64_t> wholeNumberIn(std::string_view text) {
     return value;
 }
 
-std::string tempoText(Tempo tempo) { return std::to_string(tempo); }
+std::string tempoText(Tempo tempo) {
+    return std::to_string(tempo);
+}
 
 }  // namespace vindelor

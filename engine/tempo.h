@@ -19,11 +19,15 @@ inline constexpr std::string_view kStartTempoText = "120";
 
 // Milliseconds between beats: 60000 / tempo in double precision, never rounded.
 // 120 gives 500, 70 gives 857.142857...
-constexpr double beatInterval(Tempo tempo) { return 60000.0 / static_cast<double>(tempo); }
+constexpr double beatInterval(Tempo tempo) {
+    return 60000.0 / static_cast<double>(tempo);
+}
 
 // The nearer end of 50..200 for a tempo outside it.
 constexpr Tempo clampTempo(std::int64_t tempo) {
-    return static_cast<Tempo>(tempo < kMinTempo ? kMinTempo : tempo > kMaxTempo ? kMaxTempo : tempo);
+    return static_cast<Tempo>(tempo < kMinTempo   ? kMinTempo
+                              : tempo > kMaxTempo ? kMaxTempo
+                                                  : tempo);
 }
 
 // The key filter of the tempo box: Backspace (8), Enter (13) and the digits pass unchanged,

@@ -11,7 +11,7 @@ namespace vindelor {
 // Where the clicks sound. Window's thread only; every call returns at once and a failure to
 // sound is silent. Times are on the tick timer's clock.
 class ClickOutput {
-public:
+  public:
     virtual ~ClickOutput() = default;
 
     // Hands over one clip's RIFF/WAVE image, once, before the first play. The bytes stay in
@@ -29,7 +29,7 @@ public:
 
 // What the bank needs to know of the beat being sounded.
 class BeatTiming {
-public:
+  public:
     virtual ~BeatTiming() = default;
     virtual std::chrono::nanoseconds dueOfCurrentBeat() const = 0;
     virtual bool currentBeatStartsRun() const = 0;

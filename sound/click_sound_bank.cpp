@@ -9,8 +9,7 @@ MissingClipError::MissingClipError(int resourceId)
                          " (resource type \"VINDELOR\") is missing from the program."),
       resourceId_(resourceId) {}
 
-ClickSoundBank::ClickSoundBank(ClickerWindow& state, ClickOutput& output,
-                               const BeatTiming& timing)
+ClickSoundBank::ClickSoundBank(ClickerWindow& state, ClickOutput& output, const BeatTiming& timing)
     : state_(state), output_(output), timing_(timing) {}
 
 void ClickSoundBank::loadClickSounds(const ResourceLookup& lookup) {

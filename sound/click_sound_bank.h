@@ -21,17 +21,17 @@ inline constexpr std::string_view kClipResourceType = "VINDELOR";
 
 // A clip the program needs is not among its resources.
 class MissingClipError : public std::runtime_error {
-public:
+  public:
     explicit MissingClipError(int resourceId);
     int resourceId() const { return resourceId_; }
 
-private:
+  private:
     int resourceId_;
 };
 
 // The three clips, loaded once into the window's state, and the one way to sound them.
 class ClickSoundBank final : public ClickPlayer {
-public:
+  public:
     ClickSoundBank(ClickerWindow& state, ClickOutput& output, const BeatTiming& timing);
 
     // Copies the clips 101, 102 and 103, in that order, unchanged into the window's buffers
@@ -41,7 +41,7 @@ public:
     // Hands the clip to the output for the current beat; returns at once.
     void playClick(ClickClip clip) override;
 
-private:
+  private:
     ClickerWindow& state_;
     ClickOutput& output_;
     const BeatTiming& timing_;

@@ -13,7 +13,7 @@ namespace vindelor {
 // Connects in the background; until a server answers, and whenever it is lost, the output
 // is silent and the program runs on. Window's thread only, except where noted.
 class PulseClickOutput final : public ClickOutput {
-public:
+  public:
     PulseClickOutput();
     ~PulseClickOutput() override;
     PulseClickOutput(const PulseClickOutput&) = delete;
@@ -30,7 +30,7 @@ public:
     // How long before its due time a beat must be handed over to be placed exactly.
     std::chrono::nanoseconds lead() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -32,7 +32,9 @@ void TickSchedule::setInterval(double intervalMs, Nanoseconds now) {
     }
 }
 
-Nanoseconds TickSchedule::nextDue() const { return dueAfterAnchor(nextAfterAnchor_); }
+Nanoseconds TickSchedule::nextDue() const {
+    return dueAfterAnchor(nextAfterAnchor_);
+}
 
 void TickSchedule::advance() {
     ++nextAfterAnchor_;

@@ -10,7 +10,7 @@ namespace vindelor {
 // anchor + n × interval, rounded once to the nanosecond, never by adding intervals up.
 // A new interval re-anchors on the tick delivered last and governs the ticks after it.
 class TickSchedule {
-public:
+  public:
     // Intervals are held to at least this, so that a zero or broken interval cannot spin.
     static constexpr double kMinIntervalMs = 1.0;
 
@@ -29,7 +29,7 @@ public:
     std::int64_t skipOverdue(Nanoseconds now);
     std::int64_t delivered() const { return delivered_; }
 
-private:
+  private:
     static double held(double intervalMs);
     Nanoseconds dueAfterAnchor(std::int64_t ticks) const;
 

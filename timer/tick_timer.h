@@ -16,7 +16,7 @@ namespace vindelor {
 class TickTimer : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit TickTimer(const Clock& clock, QObject* parent = nullptr);
 
     // Milliseconds between ticks, fractions honoured. While enabled, governs the ticks after
@@ -36,10 +36,10 @@ public:
     Nanoseconds dueOfCurrentTick() const { return currentDue_; }
     std::int64_t numberOfCurrentTick() const { return currentNumber_; }
 
-signals:
+  signals:
     void tick();
 
-private:
+  private:
     void onTimeout();
     void armFor(Nanoseconds fireAt);
     Nanoseconds lead() const;

@@ -11,7 +11,7 @@ namespace {
 
 // Hears each click as a letter: A accent, T the "3 / 4" accent, n normal.
 class RecordingPlayer final : public ClickPlayer {
-public:
+  public:
     void playClick(ClickClip clip) override {
         heard += clip == ClickClip::AccentClick         ? 'A'
                  : clip == ClickClip::TripleAccentClick ? 'T'
@@ -21,7 +21,7 @@ public:
 };
 
 class FakeInput final : public InputPump {
-public:
+  public:
     bool isInputWaiting() override {
         ++questions;
         return waiting;
@@ -39,7 +39,7 @@ public:
 };
 
 class BeatEngineTest : public ::testing::Test {
-protected:
+  protected:
     std::string ticks(int count) {
         player.heard.clear();
         for (int i = 0; i < count; ++i) {

@@ -28,7 +28,8 @@ TEST(FilterTempoKeyTest, PassesDigitsBackspaceAndEnterOnly) {
     }
     EXPECT_EQ(filterTempoKey(8), 8);
     EXPECT_EQ(filterTempoKey(13), 13);
-    for (const char16_t dropped : {u'a', u'Z', u' ', u'-', u'.', u',', u'+', u'\t', u'\x1b', u'å'}) {
+    for (const char16_t dropped :
+         {u'a', u'Z', u' ', u'-', u'.', u',', u'+', u'\t', u'\x1b', u'å'}) {
         EXPECT_EQ(filterTempoKey(dropped), 0) << static_cast<int>(dropped);
     }
 }

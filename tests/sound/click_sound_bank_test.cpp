@@ -11,7 +11,7 @@ namespace {
 using namespace std::chrono_literals;
 
 class RecordingOutput final : public ClickOutput {
-public:
+  public:
     void prepare(ClickClip clip, std::span<const std::uint8_t> image) override {
         prepared.push_back({clip, image});
     }
@@ -34,7 +34,7 @@ public:
 };
 
 class FixedTiming final : public BeatTiming {
-public:
+  public:
     std::chrono::nanoseconds dueOfCurrentBeat() const override { return due; }
     bool currentBeatStartsRun() const override { return first; }
     std::chrono::nanoseconds due{0};
@@ -75,8 +75,7 @@ TEST(ClickSoundBankTest, AMissingClipIsAnErrorThatNamesIt) {
     const std::vector<std::uint8_t> bytes = {1};
     try {
         f.bank.loadClickSounds([&](std::string_view, int id) {
-            return id == 102 ? std::nullopt
-                             : std::optional<std::span<const std::uint8_t>>(bytes);
+            return id == 102 ? std::nullopt : std::optional<std::span<const std::uint8_t>>(bytes);
         });
         FAIL() << "no error";
     } catch (const MissingClipError& error) {

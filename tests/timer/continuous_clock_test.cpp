@@ -8,7 +8,7 @@ namespace {
 using namespace std::chrono_literals;
 
 class FakeClock final : public Clock {
-public:
+  public:
     Nanoseconds now() const override { return time; }
     Nanoseconds time{0};
 };
@@ -45,15 +45,31 @@ TEST(ContinuousClockTest, SwitchesSourcesWithoutAJumpAndAdvancesAtThePreferredRa
     EXPECT_EQ(clock.now(), 3500ms);
 }
 
+TEST(ContinuousClockTest, JoinsThePreferredSourceWhereTheFallbackStandsAtThatMoment) {
+    FakeClock monotonic;
+    std::optional<Nanoseconds> stream;
+    ContinuousClock clock(monotonic, [&] { return stream; });
+    EXPECT_EQ(clock.now(), 0s);
+    monotonic.time = 5s;  // nobody asked for a while
+    stream = 40s;
+    EXPECT_EQ(clock.now(), 5s);
+    stream = 41s;
+    monotonic.time = 9s;  // the preferred source rules now
+    EXPECT_EQ(clock.now(), 6s);
+    stream.reset();
+    monotonic.time = 10s;  // a second after the last reading
+    EXPECT_EQ(clock.now(), 7s);
+}
+
 TEST(ContinuousClockTest, NeverGoesBackwards) {
     FakeClock monotonic;
     std::optional<Nanoseconds> stream = 10s;
     ContinuousClock clock(monotonic, [&] { return stream; });
-    EXPECT_EQ(clock.now(), 10s);
+    EXPECT_EQ(clock.now(), 0s);
     stream = 9s;  // a correction of the stream's estimate
-    EXPECT_EQ(clock.now(), 10s);
+    EXPECT_EQ(clock.now(), 0s);
     stream = 10s + 1ms;
-    EXPECT_EQ(clock.now(), 10s + 1ms);
+    EXPECT_EQ(clock.now(), 1ms);
 }
 
 }  // namespace

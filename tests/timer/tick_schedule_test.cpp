@@ -39,7 +39,8 @@ TEST(TickScheduleTest, FractionalIntervalsNeverAccumulateOverTenThousandTicks) {
             ASSERT_LE(std::abs(static_cast<double>(due.count()) - exact), 1.0)
                 << bpm << " BPM, tick " << tick;
             // Each step is the interval to within the nanosecond rounding, never more.
-            ASSERT_LE(std::abs(static_cast<double>((due - previous).count()) - interval * 1e6), 1.0);
+            ASSERT_LE(std::abs(static_cast<double>((due - previous).count()) - interval * 1e6),
+                      1.0);
             previous = due;
         }
     }
