@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    qt6-base-dev qt6-qpa-plugins libgl-dev
+    qt6-base-dev qt6-base-private-dev qt6-qpa-plugins libgl-dev
     libpulse-dev libsndfile1-dev libsoxr-dev
     fonts-dejavu-core
     pulseaudio
@@ -15,6 +15,7 @@ if [[ "${1:-}" == "--tests" ]]; then
     packages+=(
         libgtest-dev libgmock-dev libbenchmark-dev
         xvfb xauth xdotool x11-utils pulseaudio-utils imagemagick
+        desktop-file-utils appstream
         clang libclang-rt-14-dev
     )
 fi

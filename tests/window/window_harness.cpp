@@ -1,0 +1,110 @@
+#include "tests/window/window_harness.h"
+
+#include <QBuffer>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+#include <map>
+
+#include "resources/embedded_resources.h"
+#include "window/spin_button.h"
+#include "window/up_down.h"
+
+namespace vindelor {
+namespace {
+
+QByteArray encoded(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+}  // namespace
+
+QImage testBackground() {
+    QImage picture(77, 127, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            picture.setPixel(x, y, qRgb(x * 3, y * 2, 255 - x - y));
+        }
+    }
+    return picture;
+}
+
+QImage testMetronome() {
+    QImage picture(144, 239, QImage::Format_ARGB32);
+    picture.fill(Qt::transparent);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width() / 2; ++x) {
+            picture.setPixel(x, y, qRgb(200, 30, 30));
+        }
+    }
+    return picture;
+}
+
+ResourceLookup testResources(bool withClips) {
+    auto table = std::make_shared<std::map<std::pair<std::string, int>, QByteArray>>();
+    if (withClips) {
+        for (const ClickClip clip : kAllClickClips) {
+            (*table)[{std::string(kClipResourceType), resourceIdOf(clip)}] =
+                QByteArray("RIFF clip ") + QByteArray::number(resourceIdOf(clip));
+        }
+    }
+    const std::string pictures(kPictureResourceType);
+    (*table)[{pictures, kBackgroundPictureId}] = encoded(testBackground(), "BMP");
+    (*table)[{pictures, kMetronomePictureId}] = encoded(testMetronome(), "PNG");
+    QImage icon(32, 32, QImage::Format_RGB32);
+    icon.fill(QColor(239, 214, 173));
+    (*table)[{pictures, kIconPictureId}] = encoded(icon, "PNG");
+    return [table](std::string_view type, int id) -> std::optional<std::span<const std::uint8_t>> {
+        const auto found = table->find({std::string(type), id});
+        if (found == table->end()) {
+            return std::nullopt;
+        }
+        const QByteArray& bytes = found->second;
+        return std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                         static_cast<std::size_t>(bytes.size()));
+    };
+}
+
+WindowHarness::WindowHarness()
+    : window(new Form1(output, clock, testResources())),
+      Command1(window->findChild<QPushButton*>(QStringLiteral("Command1"))),
+      Command2(window->findChild<QPushButton*>(QStringLiteral("Command2"))),
+      List1(window->findChild<QListWidget*>(QStringLiteral("List1"))),
+      Slider1(window->findChild<QSlider*>(QStringLiteral("Slider1"))),
+      SpinButton1(window->findChild<SpinButton*>(QStringLiteral("SpinButton1"))),
+      UpDown1(window->findChild<UpDown*>(QStringLiteral("UpDown1"))),
+      Text1(window->findChild<QLineEdit*>(QStringLiteral("Text1"))) {}
+
+WindowHarness::~WindowHarness() {
+    delete window;
+}
+
+void WindowHarness::open() {
+    window->load();
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+}
+
+void WindowHarness::tick() {
+    emit window->tickTimer().tick();
+}
+
+void WindowHarness::awaitFirstTickAfter(const std::function<void()>& start) {
+    QSignalSpy ticks(&window->tickTimer(), &TickTimer::tick);
+    start();
+    QTRY_COMPARE(ticks.count(), 1);
+}
+
+QImage WindowHarness::grab() const {
+    return window->grab().toImage();
+}
+
+}  // namespace vindelor
