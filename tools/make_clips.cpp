@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/byte_writer.h"
+
 namespace vindelor {
 namespace {
 
@@ -113,24 +115,6 @@ std::vector<std::int16_t> renderBurst(const ClipPlan& plan) {
     return samples;
 }
 
-class ByteWriter {
-  public:
-    void text(std::string_view chars) { bytes_.insert(bytes_.end(), chars.begin(), chars.end()); }
-    void u16(std::uint16_t value) {
-        bytes_.push_back(static_cast<std::uint8_t>(value & 0xFF));
-        bytes_.push_back(static_cast<std::uint8_t>(value >> 8));
-    }
-    void u32(std::uint32_t value) {
-        u16(static_cast<std::uint16_t>(value & 0xFFFF));
-        u16(static_cast<std::uint16_t>(value >> 16));
-    }
-    void byte(std::uint8_t value) { bytes_.push_back(value); }
-    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
-
-  private:
-    std::vector<std::uint8_t> bytes_;
-};
-
 // The whole RIFF/WAVE image: fmt (16 bytes, PCM), data, then LIST/INFO/ISFT.
 std::vector<std::uint8_t> waveImage(const std::vector<std::int16_t>& samples) {
     const auto dataSize = static_cast<std::uint32_t>(samples.size() * 2);
@@ -161,7 +145,7 @@ std::vector<std::uint8_t> waveImage(const std::vector<std::int16_t>& samples) {
     out.text("ISFT");
     out.u32(softwareSize);
     out.text(kSoftwareText);
-    out.byte(0);
+    out.u8(0);
     return out.bytes();
 }
 
