@@ -536,6 +536,16 @@ std::optional<std::chrono::nanoseconds> PulseClickOutput::playbackTime() const {
     return time;
 }
 
+bool PulseClickOutput::connected() const {
+    if (impl_->loop == nullptr) {
+        return false;
+    }
+    pa_threaded_mainloop_lock(impl_->loop);
+    const bool ready = impl_->streamReady;
+    pa_threaded_mainloop_unlock(impl_->loop);
+    return ready;
+}
+
 std::chrono::nanoseconds PulseClickOutput::lead() const {
     const std::chrono::nanoseconds latency{impl_->sinkLatencyNs.load(std::memory_order_relaxed)};
     return std::min(latency + kLeadMargin, kMaxLead);

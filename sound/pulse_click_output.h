@@ -30,6 +30,9 @@ class PulseClickOutput final : public ClickOutput {
     // How long before its due time a beat must be handed over to be placed exactly.
     std::chrono::nanoseconds lead() const;
 
+    // Whether a stream to a sound server is open, so that clicks can sound.
+    bool connected() const;
+
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
