@@ -1,0 +1,42 @@
+#include "bench/rig/click_classifier.h"
+
+#include <cmath>
+
+namespace vindelor::rig {
+
+namespace {
+
+constexpr double kNormalPitchHz = 835;
+constexpr double kAccentPitchHz = 902;
+constexpr double kNormalLengthMs = 34.4;
+constexpr double kAccentLengthMs = 52.6;
+constexpr double kTripleAccentLengthMs = 101.9;
+
+// A clip's measured pitch and length may stray this far from its own, relatively. Halfway
+// between the two pitches is 3.9 % from either; the lengths are 35 % apart or more.
+constexpr double kPitchTolerance = 0.035;
+constexpr double kLengthTolerance = 0.15;
+
+bool near(double measured, double expected, double tolerance) {
+    return std::abs(measured - expected) <= tolerance * expected;
+}
+
+}  // namespace
+
+ClickKind classifyClick(double pitchHz, double lengthMs) {
+    if (near(pitchHz, kNormalPitchHz, kPitchTolerance) &&
+        near(lengthMs, kNormalLengthMs, kLengthTolerance)) {
+        return ClickKind::normal;
+    }
+    if (near(pitchHz, kAccentPitchHz, kPitchTolerance)) {
+        if (near(lengthMs, kAccentLengthMs, kLengthTolerance)) {
+            return ClickKind::accent;
+        }
+        if (near(lengthMs, kTripleAccentLengthMs, kLengthTolerance)) {
+            return ClickKind::tripleAccent;
+        }
+    }
+    return ClickKind::unknown;
+}
+
+}  // namespace vindelor::rig
