@@ -9,24 +9,32 @@ namespace vindelor::rig {
 
 namespace {
 
-// The offset of `kind` against the normal click: an interval from a normal click to `kind`
-// is longer than nominal by it, one from `kind` to a normal click shorter by it. Averaging
-// over many bars also averages away the alternating whole-sample rounding of a tempo whose
-// interval is not a whole number of samples.
+double median(std::vector<double> values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::ranges::nth_element(values, middle);
+    return *middle;
+}
+
+// The offset of `kind` against the normal click. Beat k of a steady run sits
+// llround(k * nominal) samples after the first; what a click's onset lies beyond that is the
+// offset of its kind (plus the first click's). The median over each kind keeps a stray click
+// from moving it, and whole-sample rounding of a fractional interval stays out of it.
 double offsetAgainstNormal(std::span<const DetectedClick> clicks, ClickKind kind, double nominal) {
-    double sum = 0;
-    int count = 0;
-    for (std::size_t k = 1; k < clicks.size(); ++k) {
-        const double excess = clicks[k].onset - clicks[k - 1].onset - nominal;
-        if (clicks[k - 1].kind == ClickKind::normal && clicks[k].kind == kind) {
-            sum += excess;
-            ++count;
-        } else if (clicks[k - 1].kind == kind && clicks[k].kind == ClickKind::normal) {
-            sum -= excess;
-            ++count;
+    std::vector<double> ofKind;
+    std::vector<double> ofNormal;
+    for (std::size_t k = 0; k < clicks.size(); ++k) {
+        const double residual = clicks[k].onset - clicks[0].onset -
+                                static_cast<double>(std::llround(static_cast<double>(k) * nominal));
+        if (clicks[k].kind == kind) {
+            ofKind.push_back(residual);
+        } else if (clicks[k].kind == ClickKind::normal) {
+            ofNormal.push_back(residual);
         }
     }
-    return count == 0 ? 0 : sum / count;
+    if (ofKind.empty() || ofNormal.empty()) {
+        return 0;
+    }
+    return median(std::move(ofKind)) - median(std::move(ofNormal));
 }
 
 }  // namespace

@@ -9,7 +9,7 @@ namespace vindelor::rig {
 
 // How steady a run of clicks at one tempo was. Each clip reaches the onset level at its own
 // distance from its first sample; that constant is taken out per kind (relative to the normal
-// click, from the intervals between the two kinds) before intervals are compared.
+// click) before intervals are compared.
 struct IntervalStats {
     int intervals = 0;
     double nominalMs = 0;         // 60000 / bpm, exact

@@ -24,7 +24,8 @@ std::string summarizePattern(std::string_view kinds) {
     if (kinds.empty()) {
         return "-";
     }
-    for (std::size_t period = 1; period <= kLongestBar && period <= kinds.size(); ++period) {
+    // A bar counts once it has come round twice.
+    for (std::size_t period = 1; period <= kLongestBar && 2 * period <= kinds.size(); ++period) {
         if (!repeats(kinds, period)) {
             continue;
         }
@@ -36,8 +37,8 @@ std::string summarizePattern(std::string_view kinds) {
         }
         return summary;
     }
-    if (kinds.size() <= kIrregularShown) {
-        return std::string(kinds).append(" irregular");
+    if (kinds.size() < 2 * kLongestBar) {
+        return std::string(kinds);  // too short to tell
     }
     return std::string(kinds.substr(0, kIrregularShown)).append("... irregular");
 }

@@ -5,8 +5,16 @@
 #   rig_start_display    an Xvfb on a free display; exports DISPLAY
 #   rig_spawn NAME CMD…  runs CMD in the background, logging to $RIG_DIR/NAME.log, and
 #                        remembers its pid so that cleanup ends it; sets RIG_LAST_PID
-#   rig_stop PID         ends one process started here (TERM, then KILL after 3 s)
+#   rig_stop PID         ends one process started here (TERM, then KILL after 3 s); returns
+#                        its exit status
 #   rig_cleanup          ends everything started here, newest first, and removes RIG_DIR
+#   rig_start_recorder NAME   records the null sink's monitor into $RIG_DIR/NAME.wav, with its
+#                        timing log in $RIG_DIR/NAME.timing; RIG_RECORDER_PID
+#   rig_stop_recorder    ends the recording; fails if samples were lost
+#   rig_start_program EXE     starts the program, waits for its window and for its connection
+#                        to the sound server; RIG_PROGRAM_PID
+#   rig_close_program    presses "&Avbryt" and waits for the program to end; RIG_PROGRAM_STATUS
+# The tools are taken from RIG_BIN (rig_record, rig_xtest, ...).
 # Nothing here touches the desktop's own server or display: every client started after
 # rig_start_sound talks only to the private server through PULSE_SERVER.
 
@@ -30,21 +38,34 @@ rig_spawn() {
     RIG_PIDS+=("$RIG_LAST_PID")
 }
 
+# Forgets a pid once it has been waited for, so that cleanup never signals a pid that the
+# system may have handed to another process since.
+rig_forget() {
+    local pid="$1" i kept=()
+    for i in "${RIG_PIDS[@]}"; do
+        [[ "$i" == "$pid" ]] || kept+=("$i")
+    done
+    RIG_PIDS=("${kept[@]}")
+}
+
 rig_stop() {
-    local pid="$1" i
-    kill -TERM "$pid" 2>/dev/null || return 0
+    local pid="$1" i status=0
+    kill -TERM "$pid" 2>/dev/null || true
     for ((i = 0; i < 30; i++)); do
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
     kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || status=$?
+    rig_forget "$pid"
+    return "$status"
 }
 
 rig_cleanup() {
     local i
-    for ((i = ${#RIG_PIDS[@]} - 1; i >= 0; i--)); do
-        rig_stop "${RIG_PIDS[i]}"
+    local pids=("${RIG_PIDS[@]}")
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        rig_stop "${pids[i]}" || true
     done
     RIG_PIDS=()
     if [[ -n "$RIG_DIR" && -d "$RIG_DIR" ]]; then
@@ -104,4 +125,78 @@ rig_start_display() {
     done
     [[ -n "$display" ]] || rig_fail "Xvfb did not start: $(cat "$RIG_DIR/xvfb.log")"
     export DISPLAY=":$display"
+}
+
+RIG_TITLE="              Vindelor"  # the program's window: 14 blanks, then its name
+# Middles of the controls, in the window's client area.
+RIG_START_BUTTON=(94 270)   # Command1, "&Start" / "&Stop" (61 x 21 at 64, 260)
+RIG_CLOSE_BUTTON=(306 270)  # Command2, "&Avbryt" (61 x 21 at 276, 260)
+RIG_SPIN_UP=(224 45)        # the upper half of SpinButton1 (25 x 101 at 212, 20)
+RIG_TEMPO_BOX=(222 139)     # Text1 (37 x 23 at 204, 128)
+
+# Presses a control as a user would; prints the monotonic ns at which the press reached the
+# display. rig_press START_BUTTON [--at NS]
+rig_press() {
+    local -n place="RIG_$1"
+    shift
+    "$RIG_BIN/rig_xtest" click "$RIG_TITLE" "${place[0]}" "${place[1]}" "$@"
+}
+
+# Types a tempo into the tempo box and commits it with Enter.
+rig_set_tempo() {
+    rig_press TEMPO_BOX >/dev/null &&
+        "$RIG_BIN/rig_xtest" keys "$RIG_TITLE" End BackSpace BackSpace BackSpace >/dev/null &&
+        "$RIG_BIN/rig_xtest" type "$RIG_TITLE" "$1"$'\n' >/dev/null
+}
+
+rig_start_recorder() {
+    local name="$1" i
+    RIG_RECORDING="$RIG_DIR/$name"
+    rig_spawn "$name-recorder" "$RIG_BIN/rig_record" --device "$RIG_SINK.monitor" \
+        --wav "$RIG_RECORDING.wav" --log "$RIG_RECORDING.timing" --fragment-ms 1
+    RIG_RECORDER_PID=$RIG_LAST_PID
+    for ((i = 0; i < 100; i++)); do
+        grep -q '^recording' "$RIG_DIR/$name-recorder.log" 2>/dev/null && return 0
+        kill -0 "$RIG_RECORDER_PID" 2>/dev/null || break
+        sleep 0.05
+    done
+    rig_fail "the recorder did not start: $(cat "$RIG_DIR/$name-recorder.log")"
+}
+
+rig_stop_recorder() {
+    rig_stop "$RIG_RECORDER_PID" || rig_fail "the recording $RIG_RECORDING.wav is not whole"
+}
+
+rig_start_program() {
+    local exe="$1" i
+    [[ -x "$exe" ]] || rig_fail "no program at $exe"
+    rig_spawn program "$exe"
+    RIG_PROGRAM_PID=$RIG_LAST_PID
+    "$RIG_BIN/rig_xtest" wait-window "$RIG_TITLE" 15 >/dev/null ||
+        rig_fail "the program showed no window: $(cat "$RIG_DIR/program.log")"
+    # The output connects in the background; a press before it has is not what is measured.
+    for ((i = 0; i < 100; i++)); do
+        pactl list clients 2>/dev/null | grep -q "application.process.id = \"$RIG_PROGRAM_PID\"" &&
+            return 0
+        sleep 0.05
+    done
+    echo "rig: the program has not connected to the sound server" >&2
+}
+
+rig_close_program() {
+    local i
+    RIG_PROGRAM_STATUS=""
+    rig_press CLOSE_BUTTON >/dev/null || return 1
+    for ((i = 0; i < 100; i++)); do
+        kill -0 "$RIG_PROGRAM_PID" 2>/dev/null || break
+        sleep 0.05
+    done
+    if kill -0 "$RIG_PROGRAM_PID" 2>/dev/null; then
+        echo "rig: the program did not end on \"&Avbryt\"" >&2
+        rig_stop "$RIG_PROGRAM_PID" || true
+        return 1
+    fi
+    RIG_PROGRAM_STATUS=0
+    wait "$RIG_PROGRAM_PID" || RIG_PROGRAM_STATUS=$?
+    rig_forget "$RIG_PROGRAM_PID"
 }
