@@ -14,7 +14,7 @@ packages=(
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(
         libgtest-dev libgmock-dev libbenchmark-dev
-        xvfb xauth xdotool x11-utils pulseaudio-utils imagemagick
+        xvfb xauth xdotool x11-utils pulseaudio-utils imagemagick libx11-dev libxtst-dev
         desktop-file-utils appstream
         clang libclang-rt-14-dev
     )
