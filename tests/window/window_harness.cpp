@@ -1,6 +1,7 @@
 #include "tests/window/window_harness.h"
 
 #include <QBuffer>
+#include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -24,6 +25,17 @@ QByteArray encoded(const QImage& image, const char* format) {
     return bytes;
 }
 
+QImage testMetronome() {
+    QImage picture(144, 239, QImage::Format_ARGB32);
+    picture.fill(Qt::transparent);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width() / 2; ++x) {
+            picture.setPixel(x, y, kMetronomeRed);
+        }
+    }
+    return picture;
+}
+
 }  // namespace
 
 QImage testBackground() {
@@ -36,39 +48,27 @@ QImage testBackground() {
     return picture;
 }
 
-QImage testMetronome() {
-    QImage picture(144, 239, QImage::Format_ARGB32);
-    picture.fill(Qt::transparent);
-    for (int y = 0; y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width() / 2; ++x) {
-            picture.setPixel(x, y, qRgb(200, 30, 30));
-        }
-    }
-    return picture;
-}
-
 ResourceLookup testResources(bool withClips) {
-    auto table = std::make_shared<std::map<std::pair<std::string, int>, QByteArray>>();
-    if (withClips) {
-        for (const ClickClip clip : kAllClickClips) {
-            (*table)[{std::string(kClipResourceType), resourceIdOf(clip)}] =
-                QByteArray("RIFF clip ") + QByteArray::number(resourceIdOf(clip));
+    using Key = std::pair<std::string, int>;
+    auto table = std::make_shared<std::map<Key, QByteArray>>();
+    for (const ClickClip clip : kAllClickClips) {
+        if (withClips) {
+            (*table)[{std::string(kClipResourceType), resourceIdOf(clip)}] = "RIFF placeholder";
         }
     }
     const std::string pictures(kPictureResourceType);
+    QImage icon(32, 32, QImage::Format_RGB32);
+    icon.fill(Qt::darkBlue);
     (*table)[{pictures, kBackgroundPictureId}] = encoded(testBackground(), "BMP");
     (*table)[{pictures, kMetronomePictureId}] = encoded(testMetronome(), "PNG");
-    QImage icon(32, 32, QImage::Format_RGB32);
-    icon.fill(QColor(239, 214, 173));
     (*table)[{pictures, kIconPictureId}] = encoded(icon, "PNG");
     return [table](std::string_view type, int id) -> std::optional<std::span<const std::uint8_t>> {
         const auto found = table->find({std::string(type), id});
         if (found == table->end()) {
             return std::nullopt;
         }
-        const QByteArray& bytes = found->second;
-        return std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                         static_cast<std::size_t>(bytes.size()));
+        return std::span(reinterpret_cast<const std::uint8_t*>(found->second.constData()),
+                         static_cast<std::size_t>(found->second.size()));
     };
 }
 
@@ -103,8 +103,8 @@ void WindowHarness::awaitFirstTickAfter(const std::function<void()>& start) {
     QTRY_COMPARE(ticks.count(), 1);
 }
 
-QImage WindowHarness::grab() const {
-    return window->grab().toImage();
+void WindowHarness::clickStart() {
+    awaitFirstTickAfter([this] { QTest::mouseClick(Command1, Qt::LeftButton); });
 }
 
 }  // namespace vindelor

@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QImage>
 #include <QPointer>
+#include <QString>
 #include <functional>
-#include <memory>
+#include <vector>
 
-#include "tests/window/recording_click_output.h"
+#include "sound/click_output.h"
 #include "timer/clock.h"
 #include "window/form1.h"
 
+class QImage;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -19,19 +20,38 @@ namespace vindelor {
 class SpinButton;
 class UpDown;
 
+// Hears what the window asks of its sound output.
+class RecordingClickOutput final : public ClickOutput {
+  public:
+    void prepare(ClickClip clip, std::span<const std::uint8_t>) override {
+        prepared.push_back(clip);
+    }
+    void play(ClickClip clip, std::chrono::nanoseconds, bool startsRun) override {
+        heard += clip == ClickClip::AccentClick         ? u'A'
+                 : clip == ClickClip::TripleAccentClick ? u'T'
+                                                        : u'n';
+        firstStartsRun = heard.size() == 1 ? startsRun : firstStartsRun;
+    }
+    void stop(std::chrono::nanoseconds now) override { stops.push_back(now); }
+
+    std::vector<ClickClip> prepared;
+    QString heard;  // A the accent, T the "3 / 4" accent, n the ordinary click
+    bool firstStartsRun = false;
+    std::vector<std::chrono::nanoseconds> stops;
+};
+
 class FakeClock final : public Clock {
   public:
     Nanoseconds now() const override { return time; }
     Nanoseconds time{std::chrono::seconds{1000}};
 };
 
-// Pictures that make mistakes visible: every pixel of the background has a colour of its own,
-// and the metronome's picture is opaque red on its left half, transparent on its right half.
+// A background whose every pixel has a colour of its own, and a metronome's picture that is
+// opaque red on its left half and transparent on its right half.
 QImage testBackground();
-QImage testMetronome();
+inline constexpr QRgb kMetronomeRed = 0xffc81e1e;
 
-// Placeholder clips and the test pictures under the ids the program uses. Without clips when
-// `withClips` is false.
+// Placeholder clips (none when `withClips` is false) and test pictures under the program's ids.
 ResourceLookup testResources(bool withClips = true);
 
 // One window on a recording output and a clock that stands still: the only tick that comes by
@@ -40,15 +60,14 @@ struct WindowHarness {
     WindowHarness();
     ~WindowHarness();
 
-    // Load and show, with the window active and exposed.
+    // Load and show, with the window active.
     void open();
-    // One beat of the timer, as it would arrive from the event loop.
+    // One beat of the timer, as it arrives from the event loop.
     void tick();
-    // Runs `start` (a press of Start, say) and waits for the first tick of the run, which the
-    // timer delivers at once.
+    // Runs `start` (a press of Start, say) and waits for the run's first tick, which the timer
+    // delivers at once.
     void awaitFirstTickAfter(const std::function<void()>& start);
-    // What the window shows, as an image.
-    QImage grab() const;
+    void clickStart();
 
     RecordingClickOutput output;
     FakeClock clock;
