@@ -42,5 +42,6 @@ read -r x y width height < <(DISPLAY=$display xwininfo -id "$window" |
     awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
          /Width:/ {w=$NF} /Height:/ {h=$NF} END {print x, y, w, h}')
 mkdir -p "$(dirname "$output")"
-convert "$workdir/root.png" -crop "${width}x${height}+${x}+${y}" +repage "$output"
+convert "$workdir/root.png" -crop "${width}x${height}+${x}+${y}" +repage -strip \
+    -define png:exclude-chunks=date,time "$output"
 echo "wrote $output (${width}x${height})"
