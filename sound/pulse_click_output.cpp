@@ -99,8 +99,8 @@ struct PulseClickOutput::Impl {
         reconnectOnStart = false;
         pa_proplist* properties = pa_proplist_new();
         pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Vindelor");
-        pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "se.vindelor.Vindelor");
-        pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, "vindelor");
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "org.vindelor.Vindelor");
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, "org.vindelor.Vindelor");
         context = pa_context_new_with_proplist(api, "Vindelor", properties);
         pa_proplist_free(properties);
         if (context == nullptr) {
