@@ -2,12 +2,14 @@
 // were and when they sounded against the presses that started and stopped them.
 //
 //   rig_analyse --wav rec.wav --timing rec.timing --bpm 120
-//               [--start-ns T] [--stop-ns T] [--list]
+//               [--start-ns T] [--stop-ns T] [--starts FILE] [--list]
 //
 // Intervals are measured in the recording's own samples (the sink's clock); times of presses
 // are CLOCK_MONOTONIC and are compared through the recorder's timing log. Clicks after the
-// Stop press are counted, and kept out of the interval figures.
+// Stop press are counted, and kept out of the interval figures. --starts names a file of
+// press times, one a line: the start latency of each (to the first click after it) is listed.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +34,7 @@ struct Options {
     int bpm = 0;
     std::optional<std::int64_t> startNs;
     std::optional<std::int64_t> stopNs;
+    std::string startsPath;
     bool list = false;
 };
 
@@ -56,6 +59,8 @@ bool parse(int argc, char** argv, Options& options) {
             options.startNs = std::atoll(value);
         } else if (name == "--stop-ns") {
             options.stopNs = std::atoll(value);
+        } else if (name == "--starts") {
+            options.startsPath = value;
         } else {
             return false;
         }
@@ -123,6 +128,44 @@ int run(const Options& options) {
             std::printf("first_after_stop_ms=%.2f\n", firstAfterStopMs);
         }
     }
+    if (!options.startsPath.empty()) {
+        std::ifstream starts(options.startsPath);
+        if (!starts) {
+            std::fprintf(stderr, "rig_analyse: cannot read %s\n", options.startsPath.c_str());
+            return 1;
+        }
+        std::vector<double> latencies;
+        int silent = 0;
+        long long pressNs = 0;
+        while (starts >> pressNs) {
+            const auto press = static_cast<double>(pressNs);
+            std::optional<double> latency;
+            for (const DetectedClick& click : all) {
+                const auto at = timeMap.monotonicNsAt(click.onset);
+                // A click up to 20 ms before the press would be the clock's error, not sound.
+                if (at && *at > press - 20e6) {
+                    latency = (*at - press) / 1e6;
+                    break;
+                }
+            }
+            if (latency) {
+                latencies.push_back(*latency);
+            } else {
+                ++silent;
+            }
+        }
+        std::printf("start_latencies_ms=");
+        for (std::size_t k = 0; k < latencies.size(); ++k) {
+            std::printf(k == 0 ? "%.2f" : ",%.2f", latencies[k]);
+        }
+        std::printf("\n");
+        std::printf("starts_without_click=%d\n", silent);
+        if (!latencies.empty()) {
+            std::ranges::sort(latencies);
+            std::printf("start_latency_range_ms=%.1f / %.1f / %.1f\n", latencies.front(),
+                        latencies[latencies.size() / 2], latencies.back());
+        }
+    }
     std::printf("sink_drift_ppm=%.1f\n", timeMap.driftPpm());
     std::printf("monitor_latency_ms=%.3f\n", timeMap.medianLatencyNs() / 1e6);
     std::printf("monitor_latency_spread_ms=%.3f\n", timeMap.latencySpreadNs() / 1e6);
@@ -137,7 +180,7 @@ int main(int argc, char** argv) {
     if (!vindelor::rig::parse(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: rig_analyse --wav FILE --timing FILE --bpm N [--start-ns T] "
-                     "[--stop-ns T] [--list]\n");
+                     "[--stop-ns T] [--starts FILE] [--list]\n");
         return 2;
     }
     try {

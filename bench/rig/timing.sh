@@ -5,11 +5,13 @@
 #
 # Builds the program and the rig's tools (Release, in build-bench or $VINDELOR_BUILD_DIR),
 # starts a private PulseAudio with a 48 kHz null sink and an Xvfb, and then:
-#  1. plays a perfectly regular click track of its own through the server and analyses the
-#     recording, to show what the chain itself adds (the noise floor);
+#  1. plays perfectly regular click tracks of its own (120 and 70 BPM) through the server and
+#     analyses the recordings, to show what the chain itself adds (the noise floor), and starts
+#     a click ten times the quickest way libpulse allows, to show the chain's own start latency;
 #  2. for each tempo, starts the program, types the tempo, presses "&Start" through XTest,
 #     lets it run S seconds (60; --quick: 10), presses "&Stop" 20 ms before a beat is due,
-#     watches it stopped, and closes it with "&Avbryt".
+#     watches it stopped, and closes it with "&Avbryt";
+#  3. presses "&Start" and "&Stop" ten times at 120 BPM, for the spread of the start latency.
 # The sink's monitor is recorded throughout, 1 ms at a time, its samples tied to the
 # monotonic clock. Intervals are measured in the recording's samples; start latency is from
 # the moment the Start click reached the X server to the first click's onset. CPU is the sum
@@ -80,6 +82,21 @@ cpu_threads() {
 value() { sed -n "s/^$1=//p" "$2"; }
 
 rows=()
+notes=()
+
+# A table row from an analysis report: label, report, then the start latency, clicks after
+# Stop, CPU running, CPU stopped and RSS cells.
+row() {
+    local label="$1" report="$2"
+    shift 2
+    local mean="-" worst="-"
+    if [[ -n "$(value mean_interval_ms "$report")" ]]; then
+        mean="$(value mean_interval_ms "$report")"
+        worst="$(value worst_deviation_ms "$report") ($(value worst_deviation_samples "$report"))"
+    fi
+    local IFS='|'
+    rows+=("| $label | $(value clicks "$report") | $(value pattern_summary "$report") | $mean | $worst |$(printf ' %s |' "$@")")
+}
 
 noise_floor() {
     local bpm="$1" track="$RIG_DIR/track-$1.wav" report="$RIG_DIR/noise-$1.txt"
@@ -90,8 +107,19 @@ noise_floor() {
     rig_stop_recorder
     "$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" \
         --bpm "$bpm" >"$report"
-    rows+=("| $bpm (track) | $(value clicks "$report") | $(value pattern_summary "$report") | $(value mean_interval_ms "$report") | $(value worst_deviation_ms "$report") ($(value worst_deviation_samples "$report")) | - | - | - | - | - |")
-    echo "noise floor at $bpm BPM: mean error $(value mean_error_ms "$report") ms, worst deviation $(value worst_deviation_ms "$report") ms; sink clock $(value sink_drift_ppm "$report") ppm against the monotonic clock; monitor latency $(value monitor_latency_ms "$report") ms (spread $(value monitor_latency_spread_ms "$report") ms)" >&2
+    row "chain: click track, $bpm" "$report" - - - - -
+    notes+=("Click track at $bpm BPM: mean error $(value mean_error_ms "$report") ms, worst deviation $(value worst_deviation_ms "$report") ms. Sink clock against the monotonic clock: $(value sink_drift_ppm "$report") ppm; monitor latency $(value monitor_latency_ms "$report") ms (90 % within $(value monitor_latency_spread_ms "$report") ms).")
+}
+
+probe_starts() {
+    local report="$RIG_DIR/probe.txt"
+    rig_start_recorder probe
+    "$RIG_BIN/rig_probe" --starts 10 --gap-ms 700 >"$RIG_DIR/probe.starts"
+    sleep 0.3
+    rig_stop_recorder
+    "$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" \
+        --bpm 120 --starts "$RIG_DIR/probe.starts" >"$report"
+    rows+=("| chain: start probe x10 | $(value clicks "$report") | $(value pattern_summary "$report") | - | - | $(value start_latency_range_ms "$report") | - | - | - | - |")
 }
 
 measure() {
@@ -126,8 +154,13 @@ measure() {
     rig_stop_recorder
     "$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" \
         --bpm "$bpm" --start-ns "$start" --stop-ns "$stop" >"$run.txt"
-    rows+=("| $bpm | $(value clicks "$run.txt") | $(value pattern_summary "$run.txt") | $(value mean_interval_ms "$run.txt") | $(value worst_deviation_ms "$run.txt") ($(value worst_deviation_samples "$run.txt")) | $(value start_latency_ms "$run.txt") | $(value clicks_after_stop "$run.txt") | $(cpu_percent "$run.cpu0" "$run.cpu1") | $(cpu_percent "$run.cpu2" "$run.cpu3") | $rss |")
-    echo "$bpm BPM: done (exit status $status)" >&2
+    row "$bpm" "$run.txt" "$(value start_latency_ms "$run.txt")" \
+        "$(value clicks_after_stop "$run.txt")" "$(cpu_percent "$run.cpu0" "$run.cpu1")" \
+        "$(cpu_percent "$run.cpu2" "$run.cpu3")" "$rss"
+    if [[ "$status" != 0 ]]; then
+        notes+=("At $bpm BPM the program did not end cleanly on \"&Avbryt\": $status.")
+    fi
+    echo "$bpm BPM done" >&2
     if ((verbose)); then
         cat "$run.txt" >&2
         echo "  CPU while running, per thread:" >&2
@@ -137,14 +170,40 @@ measure() {
     fi
 }
 
-echo "Measuring ${seconds} s per tempo: noise floor, then $tempos BPM" >&2
+# Ten Start/Stop cycles at 120 BPM: each gives an accent at once and a normal click 500 ms on.
+start_series() {
+    local report="$RIG_DIR/starts.txt" i press
+    rig_start_recorder starts
+    rig_start_program "$program"
+    sleep 1
+    : >"$RIG_DIR/program.starts"
+    for ((i = 0; i < 10; i++)); do
+        rig_press START_BUTTON >>"$RIG_DIR/program.starts"
+        sleep 0.7
+        rig_press START_BUTTON >/dev/null
+        sleep 0.4
+    done
+    rig_close_program || true
+    sleep 0.3
+    rig_stop_recorder
+    "$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" \
+        --bpm 120 --starts "$RIG_DIR/program.starts" >"$report"
+    rows+=("| 120, Start/Stop x10 | $(value clicks "$report") | $(value pattern_summary "$report") | - | - | $(value start_latency_range_ms "$report") | - | - | - | - |")
+    echo "Start/Stop series done" >&2
+}
+
+echo "Measuring ${seconds} s per tempo: the chain's noise floor, then $tempos BPM" >&2
 noise_floor 120
 noise_floor 70
+probe_starts
 for bpm in $tempos; do
     measure "$bpm"
 done
+start_series
 
 echo
-echo "| BPM | clicks | pattern | mean interval (ms) | worst deviation (ms (samples)) | start latency (ms) | clicks after Stop | CPU running (%) | CPU stopped (%) | RSS (MB) |"
+echo "| run | clicks | pattern | mean interval (ms) | worst deviation (ms (samples)) | start latency (ms) | clicks after Stop | CPU running (%) | CPU stopped (%) | RSS (MB) |"
 echo "|---|---|---|---|---|---|---|---|---|---|"
 printf '%s\n' "${rows[@]}"
+echo
+printf '%s\n' "${notes[@]}"
