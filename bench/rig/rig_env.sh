@@ -98,7 +98,7 @@ rig_start_sound() {
     export PULSE_SERVER="unix:$run/pulse/native"
     RIG_SINK=rig
     rig_spawn pulseaudio pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
-        --log-target=stderr --log-level=warning \
+        --log-target=stderr --log-level=error \
         -L "module-null-sink sink_name=$RIG_SINK rate=48000 norewinds=1" \
         -L "module-native-protocol-unix auth-anonymous=1 socket=$run/pulse/native"
     RIG_PULSE_PID=$RIG_LAST_PID
@@ -172,8 +172,12 @@ rig_start_program() {
     [[ -x "$exe" ]] || rig_fail "no program at $exe"
     rig_spawn program "$exe"
     RIG_PROGRAM_PID=$RIG_LAST_PID
-    "$RIG_BIN/rig_xtest" wait-window "$RIG_TITLE" 15 >/dev/null ||
-        rig_fail "the program showed no window: $(cat "$RIG_DIR/program.log")"
+    for ((i = 0; i < 30; i++)); do
+        "$RIG_BIN/rig_xtest" wait-window "$RIG_TITLE" 0.5 >/dev/null 2>&1 && break
+        kill -0 "$RIG_PROGRAM_PID" 2>/dev/null ||
+            rig_fail "the program ended before it showed its window: $(cat "$RIG_DIR/program.log")"
+    done
+    ((i < 30)) || rig_fail "the program showed no window within 15 s: $(cat "$RIG_DIR/program.log")"
     # The output connects in the background; a press before it has is not what is measured.
     for ((i = 0; i < 100; i++)); do
         pactl list clients 2>/dev/null | grep -q "application.process.id = \"$RIG_PROGRAM_PID\"" &&
