@@ -99,6 +99,11 @@ ClipSamples decodeClip(std::span<const std::uint8_t> image, std::uint32_t rate) 
         const double ratio = static_cast<double>(rate) / sourceRate;
         converted.resize(
             static_cast<std::size_t>(std::llround(static_cast<double>(mono.size()) * ratio)));
+        if (converted.empty()) {
+            // Shorter than one sample at the stream's rate: nothing to sound, and soxr must not
+            // be handed an output of no length (it crashes on one).
+            return {};
+        }
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
         std::size_t produced = 0;

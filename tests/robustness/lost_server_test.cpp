@@ -79,7 +79,8 @@ TEST_F(LostServerTest, WithoutAServerAtStartTheBeatsGoOnSilentlyUntilOneAnswers)
     EXPECT_LE(*resumedAfter, kResumeWithin) << "after " << resumedAfter->count() / 1e6 << " ms";
     EXPECT_LT(driver.longestCall(), kStall) << driver.longestCall().count() / 1e6 << " ms";
     EXPECT_EQ(printed, "");
-    std::cout << "clicks resumed " << resumedAfter->count() / 1e6 << " ms after the server answered\n";
+    std::cout << "clicks resumed " << resumedAfter->count() / 1e6
+              << " ms after the server answered\n";
 }
 
 TEST_F(LostServerTest, AServerThatDiesMidRunIsTakenUpAgainEachTimeItReturns) {
