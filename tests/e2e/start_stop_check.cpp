@@ -21,6 +21,9 @@ namespace vindelor::rig {
 namespace {
 
 constexpr double kToleranceMs = 15;
+// A beat already handed to the sound output when the tempo changes keeps its place; the
+// output takes a beat this long before it is due, at most.
+constexpr double kOutputLeadMs = 100;
 
 struct HeardClick {
     double atMs;  // after the Start press
@@ -128,14 +131,24 @@ TEST(ASpinUpPressWhileRunning, ShortensTheIntervalTo480FromTheNextBeat) {
     ASSERT_FALSE(before.empty()) << describe(s.clicks);
     ASSERT_GE(after.size(), 3u) << describe(s.clicks);
     double previous = before.back().atMs;
+    int atNewTempo = 0;
     for (const HeardClick& click : after) {
         const double interval = click.atMs - previous;
+        previous = click.atMs;
+        if (click.atMs <= s.spinMs + kOutputLeadMs) {
+            // Already queued at the press: it may keep the old distance.
+            EXPECT_TRUE(std::abs(interval - 500.0) <= kToleranceMs ||
+                        std::abs(interval - 480.0) <= kToleranceMs)
+                << describe(s.clicks);
+            continue;
+        }
+        ++atNewTempo;
         EXPECT_NEAR(interval, 480.0, kToleranceMs) << describe(s.clicks);
         EXPECT_LT(std::abs(interval - 480.0), std::abs(interval - 500.0))
             << "the interval ending at " << click.atMs << " ms is nearer the old tempo's\n"
             << describe(s.clicks);
-        previous = click.atMs;
     }
+    EXPECT_GE(atNewTempo, 2) << describe(s.clicks);
 }
 
 TEST(StopWhileRunning, SilencesTheClicks) {
