@@ -42,14 +42,14 @@ WindowRig::~WindowRig() {
     delete window;
 }
 
-std::optional<std::string> WindowRig::disagreement() const {
+std::optional<std::string> WindowRig::disagreement(bool includingBox) const {
     const int tempo = Slider1->value();
     const QString box = Text1->text();
     const double interval = window->tickTimer().interval();
     if (tempo < kMinTempo || tempo > kMaxTempo) {
         return "the slider stands at " + std::to_string(tempo);
     }
-    if (box != QString::number(tempo)) {
+    if (includingBox && box != QString::number(tempo)) {
         return "the box shows \"" + box.toStdString() + "\", the slider " + std::to_string(tempo);
     }
     // The timer holds no interval until the first tempo change or Start gives it one; from then

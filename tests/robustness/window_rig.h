@@ -57,8 +57,9 @@ struct WindowRig {
     WindowRig& operator=(const WindowRig&) = delete;
 
     // Why slider, tempo box and timer interval do not all stand for one tempo within 50..200;
-    // none when they do. An interval not yet given to the timer stands for none.
-    std::optional<std::string> disagreement() const;
+    // none when they do. An interval not yet given to the timer stands for none. The box is
+    // left out when the user has typed into it without Enter.
+    std::optional<std::string> disagreement(bool includingBox = true) const;
     // The clicker runs: Start has been pressed and not Stop.
     bool running() const;
 
