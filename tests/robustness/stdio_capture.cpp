@@ -10,7 +10,7 @@
 
 namespace vindelor::test {
 
-StdioCapture::StdioCapture(std::string path) : path_(std::move(path)) {
+StdioCapture::StdioCapture(std::string path, Streams streams) : path_(std::move(path)) {
     std::fflush(stdout);
     std::fflush(stderr);
     const int file = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -19,7 +19,9 @@ StdioCapture::StdioCapture(std::string path) : path_(std::move(path)) {
     }
     savedOut_ = dup(STDOUT_FILENO);
     savedErr_ = dup(STDERR_FILENO);
-    dup2(file, STDOUT_FILENO);
+    if (streams == Streams::OutAndError) {
+        dup2(file, STDOUT_FILENO);
+    }
     dup2(file, STDERR_FILENO);
     close(file);
 }

@@ -4,12 +4,15 @@
 
 namespace vindelor::test {
 
-// Catches everything written to the process's stdout and stderr, by any thread or library,
+// Catches everything written to the process's stdout and stderr (or stderr alone), by any
+// thread or library,
 // between construction and finish(), in a file of its own. Should the process die meanwhile,
 // the file stays behind for whoever ran it to show.
 class StdioCapture {
   public:
-    explicit StdioCapture(std::string path);
+    enum class Streams { OutAndError, ErrorOnly };
+
+    explicit StdioCapture(std::string path, Streams streams = Streams::OutAndError);
     ~StdioCapture();
     StdioCapture(const StdioCapture&) = delete;
     StdioCapture& operator=(const StdioCapture&) = delete;
