@@ -16,7 +16,7 @@ if [[ "${1:-}" == "--tests" ]]; then
         libgtest-dev libgmock-dev libbenchmark-dev
         xvfb xauth xdotool x11-utils pulseaudio-utils imagemagick libx11-dev libxtst-dev
         desktop-file-utils appstream
-        clang libclang-rt-14-dev
+        clang libclang-rt-14-dev valgrind
     )
 fi
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Vindelor with every warning an error, and runs every test.
+# Installs what is missing, builds Vindelor with every warning an error, and runs every test;
+# then the sanitizer builds and the short fuzz runs (scripts/test-sanitized.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -7,3 +8,4 @@ bash scripts/install-deps.sh --tests
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVINDELOR_WERROR=ON
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
+bash scripts/test-sanitized.sh
