@@ -106,10 +106,13 @@ ClipSamples decodeClip(std::span<const std::uint8_t> image, std::uint32_t rate) 
         }
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        // One thread: a click is converted in microseconds, and a pool of threads would only
+        // stay behind in the process.
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
         std::size_t produced = 0;
         const soxr_error_t error =
             soxr_oneshot(sourceRate, rate, 1, mono.data(), mono.size(), nullptr, converted.data(),
-                         converted.size(), &produced, &io, &quality, nullptr);
+                         converted.size(), &produced, &io, &quality, &runtime);
         if (error != nullptr) {
             return {};
         }

@@ -20,10 +20,11 @@ using Frames = ClickTrack::Frames;
 constexpr std::size_t kFrameBytes = sizeof(std::int16_t);  // mono, signed 16-bit
 // A long buffer of silence ahead: the process wakes a few times a second, not hundreds.
 constexpr pa_usec_t kBufferUsec = 1'000'000;
-constexpr pa_usec_t kRefillUsec = 250'000;
+constexpr pa_usec_t kRefillUsec = 500'000;
 // How often the stream's clock is set right by the server's timing data. Between updates it
-// runs on the monotonic clock, which strays from the sink's by 100 ppm at most: 0.1 ms a second.
-constexpr std::int64_t kClockUpdateNs = 1'000'000'000;
+// runs on the monotonic clock, which strays from the sink's by 100 ppm at most: 0.4 ms in four
+// seconds, well within the lead.
+constexpr std::int64_t kClockUpdateNs = 4'000'000'000;
 // How long after Stop the stream is corked: the click sounding then plays to its end first.
 constexpr pa_usec_t kCorkDelayUsec = 200'000;
 // While a run is on and the server is gone, how often to look for it again.
@@ -221,7 +222,7 @@ struct PulseClickOutput::Impl {
         for (const ClipSamples& clip : clips) {
             longest = std::max(longest, clip.size());
         }
-        zeros.assign(std::max<std::size_t>(longest, rate / 10), 0);
+        zeros.assign(std::max<std::size_t>(longest, rate), 0);
 
         const pa_sample_spec spec{PA_SAMPLE_S16LE, rate, 1};
         stream = pa_stream_new(context, "Clicks", &spec, nullptr);
@@ -264,23 +265,25 @@ struct PulseClickOutput::Impl {
     // Keeps the buffer full of silence; clicks are written over it at their frames.
     static void onWrite(pa_stream* stream, std::size_t bytes, void* user) {
         auto* self = static_cast<Impl*>(user);  // server thread
+        // Silence is written from one buffer of zeros that the library reads in place: no
+        // fresh shared memory is touched and nothing is cleared on every request.
+        const std::size_t most = self->zeros.size() * kFrameBytes;
         while (bytes > 0) {
-            void* data = nullptr;
-            std::size_t chunk = bytes;
-            if (pa_stream_begin_write(stream, &data, &chunk) < 0 || data == nullptr || chunk == 0) {
+            const std::size_t chunk = std::min(bytes, most);
+            if (pa_stream_write(stream, self->zeros.data(), chunk, &Impl::keepZeros, 0,
+                                PA_SEEK_RELATIVE) < 0) {
                 break;
             }
-            std::memset(data, 0, chunk);
-            if (pa_stream_write(stream, data, chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
-                break;
-            }
-            bytes -= std::min(bytes, chunk);
+            bytes -= chunk;
         }
         if (self->playing && monotonicNs() - self->readMonotonicNs >= kClockUpdateNs) {
             // Keeps the stream's clock true to the sink's without a periodic timer of its own.
             release(pa_stream_update_timing_info(stream, &Impl::onTiming, self));
         }
     }
+
+    // The zeros belong to the output and outlive the stream: nothing to free.
+    static void keepZeros(void*) {}
 
     static void onTiming(pa_stream* stream, int success, void* user) {
         auto* self = static_cast<Impl*>(user);  // server thread
@@ -290,7 +293,9 @@ struct PulseClickOutput::Impl {
         if (const pa_timing_info* timing = pa_stream_get_timing_info(stream)) {
             self->sinkLatencyNs.store(static_cast<std::int64_t>(timing->sink_usec) * 1000,
                                       std::memory_order_relaxed);
-            if (self->playing && timing->playing != 0 && timing->read_index_corrupt == 0) {
+            // Right after the uncork the server may not have read yet; the clock then runs a
+            // moment ahead until the next update, which only hands beats over a little earlier.
+            if (self->playing && timing->read_index_corrupt == 0) {
                 self->noteReadPosition(*timing);
             }
         }

@@ -28,7 +28,10 @@ void TickTimer::setEnabled(bool enabled) {
         return;
     }
     schedule_.start(clock_.now(), intervalMs_);
-    wake_.start(0);
+    // The first tick comes as a posted event rather than a zero timer: posted events go before
+    // the repaints that the handler enabling the timer has just asked for, so the first beat
+    // does not wait for a paint.
+    QMetaObject::invokeMethod(this, &TickTimer::onTimeout, Qt::QueuedConnection);
 }
 
 Nanoseconds TickTimer::lead() const {

@@ -6,6 +6,13 @@
 #include "window/program.h"
 
 int main(int argc, char* argv[]) {
+    // On X11, a window drawn through shared memory makes every repaint wait until the X server
+    // has read the previous frame; a button repaints itself twice before it reports a click, so
+    // the first beat would wait for two round trips. The window is small: sending its pixels
+    // over the connection costs nothing that matters.
+    if (qEnvironmentVariableIsEmpty("QT_XCB_NO_MITSHM")) {
+        qputenv("QT_XCB_NO_MITSHM", "1");
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral(VINDELOR_APP_NAME));
     QApplication::setApplicationVersion(QStringLiteral(VINDELOR_VERSION_SHOWN));
