@@ -27,7 +27,7 @@ bool initialised = false;
 // Qt's one note that the machine's only font cannot shape a script that was pasted: about the
 // fonts installed, not the program, and gone where a fallback font has the script.
 bool aboutTheFonts(const QString& message) {
-    return message.startsWith(QLatin1String("OpenType support missing for"));
+    return message.trimmed().startsWith(QLatin1String("OpenType support missing for"));
 }
 
 void failOnMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
