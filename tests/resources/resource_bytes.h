@@ -1,84 +1,93 @@
 #pragma once
 
-// Reading the fields of a resource file, and a scratch folder for a generator's output.
+// Reading and expecting the fields of a resource file, and running its generator.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QByteArray>
+#include <QImage>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "resources/embedded_resources.h"
 
 namespace vindelor {
 
-// Little-endian fields; a read past the end fails the test and gives 0.
-inline std::uint32_t readLittleEndian(std::span<const std::uint8_t> bytes, std::size_t offset,
-                                      std::size_t width) {
-    if (offset + width > bytes.size()) {
-        ADD_FAILURE() << "a field at " << offset << " lies past the end (" << bytes.size() << ")";
-        return 0;
-    }
-    std::uint32_t value = 0;
-    for (std::size_t i = width; i-- > 0;) {
-        value = (value << 8) | bytes[offset + i];
-    }
-    return value;
+using ByteView = std::span<const std::uint8_t>;
+
+inline ByteView embedded(std::string_view type, int id) {
+    const auto bytes = findEmbeddedResource(type, id);
+    EXPECT_TRUE(bytes) << type << " " << id << " is not among the embedded resources";
+    return bytes ? *bytes : ByteView{};
 }
 
-inline std::uint32_t readU32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    return readLittleEndian(bytes, offset, 4);
-}
-
-inline std::uint32_t readU16(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    return readLittleEndian(bytes, offset, 2);
-}
-
-inline std::uint32_t readU8(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    return readLittleEndian(bytes, offset, 1);
-}
-
-inline std::string readText(std::span<const std::uint8_t> bytes, std::size_t offset,
-                            std::size_t length) {
-    if (offset + length > bytes.size()) {
-        ADD_FAILURE() << "a text at " << offset << " lies past the end (" << bytes.size() << ")";
-        return {};
-    }
-    return std::string(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
-                       bytes.begin() + static_cast<std::ptrdiff_t>(offset + length));
-}
-
-inline std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    EXPECT_TRUE(file) << "cannot read " << path;
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {});
-}
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TemporaryFolder {
-  public:
-    TemporaryFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vindelor-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            ADD_FAILURE() << "cannot make a temporary folder";
+// One field of a header: a text, or a little-endian number of one, two or four bytes.
+struct Field {
+    Field(const char* text) : bytes(text, text + std::strlen(text)) {}
+    Field(std::uint32_t value, int width) {
+        for (int i = 0; i < width; ++i) {
+            bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
         }
-        path_ = pattern;
     }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
+    std::vector<std::uint8_t> bytes;
 };
+inline Field u8(std::uint32_t value) {
+    return {value, 1};
+}
+inline Field u16(std::uint32_t value) {
+    return {value, 2};
+}
+inline Field u32(std::uint32_t value) {
+    return {value, 4};
+}
+
+// Every byte of `fields`, one after the other from `at` in `file`; names the first that differs.
+inline testing::AssertionResult holdsAt(ByteView file, std::size_t at,
+                                        const std::vector<Field>& fields) {
+    for (const Field& field : fields) {
+        for (const std::uint8_t expected : field.bytes) {
+            if (at >= file.size() || file[at] != expected) {
+                return testing::AssertionFailure() << "byte " << at << " is not " << int{expected};
+            }
+            ++at;
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+inline QImage decoded(ByteView bytes, const char* format) {
+    return QImage::fromData(QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                                       static_cast<qsizetype>(bytes.size())),
+                            format);
+}
+
+// Runs a generator into a fresh folder, hands the folder to `check`, then removes it.
+template <typename Check>
+void withGeneratorOutput(const char* tool, Check check) {
+    std::string folder = (std::filesystem::temp_directory_path() / "vindelor-XXXXXX").string();
+    ASSERT_NE(mkdtemp(folder.data()), nullptr);
+    const std::string command = std::string("\"") + tool + "\" \"" + folder + "\"";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    check(std::filesystem::path(folder));
+    std::filesystem::remove_all(folder);
+}
+
+inline testing::AssertionResult sameFile(const std::filesystem::path& written, ByteView committed) {
+    std::ifstream file(written, std::ios::binary);
+    const std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(file), {});
+    if (file && std::equal(bytes.begin(), bytes.end(), committed.begin(), committed.end())) {
+        return testing::AssertionSuccess();
+    }
+    return testing::AssertionFailure() << written << " differs from the committed file";
+}
 
 }  // namespace vindelor
