@@ -222,7 +222,7 @@ struct PulseClickOutput::Impl {
         for (const ClipSamples& clip : clips) {
             longest = std::max(longest, clip.size());
         }
-        zeros.assign(std::max<std::size_t>(longest, rate), 0);
+        zeros.assign(std::max<std::size_t>(longest, rate / 10), 0);
 
         const pa_sample_spec spec{PA_SAMPLE_S16LE, rate, 1};
         stream = pa_stream_new(context, "Clicks", &spec, nullptr);
@@ -265,25 +265,23 @@ struct PulseClickOutput::Impl {
     // Keeps the buffer full of silence; clicks are written over it at their frames.
     static void onWrite(pa_stream* stream, std::size_t bytes, void* user) {
         auto* self = static_cast<Impl*>(user);  // server thread
-        // Silence is written from one buffer of zeros that the library reads in place: no
-        // fresh shared memory is touched and nothing is cleared on every request.
-        const std::size_t most = self->zeros.size() * kFrameBytes;
         while (bytes > 0) {
-            const std::size_t chunk = std::min(bytes, most);
-            if (pa_stream_write(stream, self->zeros.data(), chunk, &Impl::keepZeros, 0,
-                                PA_SEEK_RELATIVE) < 0) {
+            void* data = nullptr;
+            std::size_t chunk = bytes;
+            if (pa_stream_begin_write(stream, &data, &chunk) < 0 || data == nullptr || chunk == 0) {
                 break;
             }
-            bytes -= chunk;
+            std::memset(data, 0, chunk);
+            if (pa_stream_write(stream, data, chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+                break;
+            }
+            bytes -= std::min(bytes, chunk);
         }
         if (self->playing && monotonicNs() - self->readMonotonicNs >= kClockUpdateNs) {
             // Keeps the stream's clock true to the sink's without a periodic timer of its own.
             release(pa_stream_update_timing_info(stream, &Impl::onTiming, self));
         }
     }
-
-    // The zeros belong to the output and outlive the stream: nothing to free.
-    static void keepZeros(void*) {}
 
     static void onTiming(pa_stream* stream, int success, void* user) {
         auto* self = static_cast<Impl*>(user);  // server thread
