@@ -4,16 +4,14 @@
 #include <QTest>
 
 #include "tests/window/window_harness.h"
-#include "window/qt_input_pump.h"
 
 namespace vindelor {
 namespace {
 
 // Counts the events of type User it is sent.
-class Receiver : public QObject {
-  public:
+struct Receiver : QObject {
     bool event(QEvent* event) override {
-        received += event->type() == QEvent::User;
+        received += event->type() == QEvent::User ? 1 : 0;
         return QObject::event(event);
     }
     int received = 0;
@@ -34,54 +32,49 @@ class InputPumpTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void waitingKeysAndClicksAreSeenAndDeliveredInOnePass();
-    void aTickLetsPendingEventsThroughOnlyWhenInputWaits_data();
-    void aTickLetsPendingEventsThroughOnlyWhenInputWaits();
-};
-
-void InputPumpTest::waitingKeysAndClicksAreSeenAndDeliveredInOnePass() {
-    WindowHarness h;
-    h.open();
-    QtInputPump pump;
-    QVERIFY(!pump.isInputWaiting());
-
-    h.Text1->setFocus();
-    queueBackspace(h.window->windowHandle());
-    QVERIFY(pump.isInputWaiting());
-    pump.processPendingEvents();
-    QVERIFY(!pump.isInputWaiting());
-    QCOMPARE(h.Text1->text(), QStringLiteral("12"));
-
-    const QPoint centre = h.Command1->geometry().center();
-    QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
-        h.window->windowHandle(), centre, h.window->mapToGlobal(centre), Qt::LeftButton,
-        Qt::LeftButton, QEvent::MouseButtonPress);
-    QVERIFY(pump.isInputWaiting());
-    pump.processPendingEvents();
-    QVERIFY(h.Command1->isDown());
-}
-
-void InputPumpTest::aTickLetsPendingEventsThroughOnlyWhenInputWaits_data() {
-    QTest::addColumn<bool>("inputWaits");
-    QTest::newRow("with a key waiting, the tick delivers it and what else is pending") << true;
-    QTest::newRow("with no input waiting, the tick returns at once") << false;
-}
-
-void InputPumpTest::aTickLetsPendingEventsThroughOnlyWhenInputWaits() {
-    QFETCH(bool, inputWaits);
-    WindowHarness h;
-    h.open();
-    Receiver receiver;
-    QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User));
-    h.Text1->setFocus();
-    if (inputWaits) {
+    void waitingKeysAndClicksAreSeenAndDeliveredInOnePass() {
+        WindowHarness h;
+        h.open();
+        QtInputPump pump;
+        QVERIFY(!pump.isInputWaiting());
+        h.Text1->setFocus();
         queueBackspace(h.window->windowHandle());
+        QVERIFY(pump.isInputWaiting());
+        pump.processPendingEvents();
+        QVERIFY(!pump.isInputWaiting());
+        QCOMPARE(h.Text1->text(), QStringLiteral("12"));
+
+        const QPoint centre = h.Command1->geometry().center();
+        QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
+            h.window->windowHandle(), centre, h.window->mapToGlobal(centre), Qt::LeftButton,
+            Qt::LeftButton, QEvent::MouseButtonPress);
+        QVERIFY(pump.isInputWaiting());
+        pump.processPendingEvents();
+        QVERIFY(h.Command1->isDown());
     }
-    h.tick();
-    QCOMPARE(h.output.heard, QStringLiteral("A"));
-    QCOMPARE(receiver.received, inputWaits ? 1 : 0);
-    QCOMPARE(h.Text1->text(), inputWaits ? QStringLiteral("12") : QStringLiteral("120"));
-}
+
+    void aTickLetsPendingEventsThroughOnlyWhenInputWaits_data() {
+        QTest::addColumn<bool>("inputWaits");
+        QTest::newRow("a key waits: the tick delivers it and what else is pending") << true;
+        QTest::newRow("no input waits: the tick returns at once") << false;
+    }
+
+    void aTickLetsPendingEventsThroughOnlyWhenInputWaits() {
+        QFETCH(bool, inputWaits);
+        WindowHarness h;
+        h.open();
+        Receiver receiver;
+        QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User));
+        h.Text1->setFocus();
+        if (inputWaits) {
+            queueBackspace(h.window->windowHandle());
+        }
+        h.tick();
+        QCOMPARE(h.output.heard, QStringLiteral("A"));
+        QCOMPARE(receiver.received, inputWaits ? 1 : 0);
+        QCOMPARE(h.Text1->text(), inputWaits ? QStringLiteral("12") : QStringLiteral("120"));
+    }
+};
 
 }  // namespace vindelor
 

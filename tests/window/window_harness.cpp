@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
@@ -11,32 +12,8 @@
 #include <map>
 
 #include "resources/embedded_resources.h"
-#include "window/spin_button.h"
-#include "window/up_down.h"
 
 namespace vindelor {
-namespace {
-
-QByteArray encoded(const QImage& image, const char* format) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
-}
-
-QImage testMetronome() {
-    QImage picture(144, 239, QImage::Format_ARGB32);
-    picture.fill(Qt::transparent);
-    for (int y = 0; y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width() / 2; ++x) {
-            picture.setPixel(x, y, kMetronomeRed);
-        }
-    }
-    return picture;
-}
-
-}  // namespace
 
 QImage testBackground() {
     QImage picture(77, 127, QImage::Format_RGB32);
@@ -49,19 +26,25 @@ QImage testBackground() {
 }
 
 ResourceLookup testResources(bool withClips) {
-    using Key = std::pair<std::string, int>;
-    auto table = std::make_shared<std::map<Key, QByteArray>>();
+    auto table = std::make_shared<std::map<std::pair<std::string, int>, QByteArray>>();
+    auto add = [&](std::string_view type, int id, const QImage& image, const char* format) {
+        QBuffer buffer(&(*table)[{std::string(type), id}]);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, format);
+    };
     for (const ClickClip clip : kAllClickClips) {
         if (withClips) {
             (*table)[{std::string(kClipResourceType), resourceIdOf(clip)}] = "RIFF placeholder";
         }
     }
-    const std::string pictures(kPictureResourceType);
+    QImage metronome(144, 239, QImage::Format_ARGB32);
+    metronome.fill(Qt::transparent);
+    QPainter(&metronome).fillRect(0, 0, 72, 239, QColor::fromRgba(kMetronomeRed));
     QImage icon(32, 32, QImage::Format_RGB32);
     icon.fill(Qt::darkBlue);
-    (*table)[{pictures, kBackgroundPictureId}] = encoded(testBackground(), "BMP");
-    (*table)[{pictures, kMetronomePictureId}] = encoded(testMetronome(), "PNG");
-    (*table)[{pictures, kIconPictureId}] = encoded(icon, "PNG");
+    add(kPictureResourceType, kBackgroundPictureId, testBackground(), "BMP");
+    add(kPictureResourceType, kMetronomePictureId, metronome, "PNG");
+    add(kPictureResourceType, kIconPictureId, icon, "PNG");
     return [table](std::string_view type, int id) -> std::optional<std::span<const std::uint8_t>> {
         const auto found = table->find({std::string(type), id});
         if (found == table->end()) {
@@ -82,10 +65,6 @@ WindowHarness::WindowHarness()
       UpDown1(window->findChild<UpDown*>(QStringLiteral("UpDown1"))),
       Text1(window->findChild<QLineEdit*>(QStringLiteral("Text1"))) {}
 
-WindowHarness::~WindowHarness() {
-    delete window;
-}
-
 void WindowHarness::open() {
     window->load();
     window->show();
@@ -93,18 +72,10 @@ void WindowHarness::open() {
     QVERIFY(QTest::qWaitForWindowActive(window));
 }
 
-void WindowHarness::tick() {
-    emit window->tickTimer().tick();
-}
-
-void WindowHarness::awaitFirstTickAfter(const std::function<void()>& start) {
-    QSignalSpy ticks(&window->tickTimer(), &TickTimer::tick);
-    start();
-    QTRY_COMPARE(ticks.count(), 1);
-}
-
 void WindowHarness::clickStart() {
-    awaitFirstTickAfter([this] { QTest::mouseClick(Command1, Qt::LeftButton); });
+    QSignalSpy ticks(&window->tickTimer(), &TickTimer::tick);
+    QTest::mouseClick(Command1, Qt::LeftButton);
+    QTRY_COMPARE(ticks.count(), 1);
 }
 
 }  // namespace vindelor

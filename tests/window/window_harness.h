@@ -2,14 +2,14 @@
 
 #include <QPointer>
 #include <QString>
-#include <functional>
 #include <vector>
 
 #include "sound/click_output.h"
 #include "timer/clock.h"
 #include "window/form1.h"
+#include "window/spin_button.h"
+#include "window/up_down.h"
 
-class QImage;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -17,10 +17,8 @@ class QSlider;
 
 namespace vindelor {
 
-class SpinButton;
-class UpDown;
-
-// Hears what the window asks of its sound output.
+// Hears what the window asks of its sound output: A the accent, T the "3 / 4" accent, n the
+// ordinary click.
 class RecordingClickOutput final : public ClickOutput {
   public:
     void prepare(ClickClip clip, std::span<const std::uint8_t>) override {
@@ -35,7 +33,7 @@ class RecordingClickOutput final : public ClickOutput {
     void stop(std::chrono::nanoseconds now) override { stops.push_back(now); }
 
     std::vector<ClickClip> prepared;
-    QString heard;  // A the accent, T the "3 / 4" accent, n the ordinary click
+    QString heard;
     bool firstStartsRun = false;
     std::vector<std::chrono::nanoseconds> stops;
 };
@@ -58,15 +56,11 @@ ResourceLookup testResources(bool withClips = true);
 // itself is the first of a run, the others are driven by tick().
 struct WindowHarness {
     WindowHarness();
-    ~WindowHarness();
+    ~WindowHarness() { delete window; }
 
-    // Load and show, with the window active.
-    void open();
-    // One beat of the timer, as it arrives from the event loop.
-    void tick();
-    // Runs `start` (a press of Start, say) and waits for the run's first tick, which the timer
-    // delivers at once.
-    void awaitFirstTickAfter(const std::function<void()>& start);
+    void open();  // load and show, with the window active
+    void tick() { emit window->tickTimer().tick(); }
+    // Presses Start and waits for the run's first tick, which the timer delivers at once.
     void clickStart();
 
     RecordingClickOutput output;
