@@ -68,17 +68,25 @@ class MemoryOutput final : public ClickOutput {
     std::vector<std::int16_t> stream = std::vector<std::int16_t>(48000);
 };
 
+// The engine and the bank on an output, wired as the window wires them, in "4 / 4".
+struct BeatPath {
+    BeatPath(ClickOutput& output, const BeatTiming& timing)
+        : bank(window, output, timing), engine(window, bank, input) {
+        bank.loadClickSounds(findEmbeddedResource);
+        engine.selectMeter(1);
+    }
+    ClickerWindow window;
+    NoInput input;
+    ClickSoundBank bank;
+    BeatEngine engine;
+};
+
 void BM_TickThroughEngineToThePlacedClick(benchmark::State& state) {
     MemoryOutput output;
-    ClickerWindow window;
     SteppingTiming timing;
-    ClickSoundBank bank(window, output, timing);
-    bank.loadClickSounds(findEmbeddedResource);
-    NoInput input;
-    BeatEngine engine(window, bank, input);
-    engine.selectMeter(1);
+    BeatPath path(output, timing);
     for (auto _ : state) {
-        engine.onTick();
+        path.engine.onTick();
         timing.next();
     }
 }
@@ -96,19 +104,14 @@ void BM_TickThroughEngineToASoundServer(benchmark::State& state) {
         state.SkipWithError("no sound server");
         return;
     }
-    ClickerWindow window;
     RealTimeTiming timing;
-    ClickSoundBank bank(window, output, timing);
-    bank.loadClickSounds(findEmbeddedResource);
-    NoInput input;
-    BeatEngine engine(window, bank, input);
-    engine.selectMeter(1);
+    BeatPath path(output, timing);
     for (auto _ : state) {
         state.PauseTiming();
         std::this_thread::sleep_for(20ms);
         timing.due = std::chrono::steady_clock::now().time_since_epoch() + 100ms;
         state.ResumeTiming();
-        engine.onTick();
+        path.engine.onTick();
         timing.first = false;
     }
     output.stop(std::chrono::steady_clock::now().time_since_epoch());

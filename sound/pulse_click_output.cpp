@@ -224,8 +224,8 @@ struct PulseClickOutput::Impl {
         }
         zeros.assign(std::max<std::size_t>(longest, rate / 10), 0);
 
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, rate, 1};
-        stream = pa_stream_new(context, "Clicks", &spec, nullptr);
+        const pa_sample_spec format{PA_SAMPLE_S16LE, rate, 1};
+        stream = pa_stream_new(context, "Clicks", &format, nullptr);
         if (stream == nullptr) {
             lost();
             return;
@@ -234,9 +234,9 @@ struct PulseClickOutput::Impl {
         pa_stream_set_write_callback(stream, &Impl::onWrite, this);
         pa_buffer_attr attributes{};
         attributes.maxlength = static_cast<std::uint32_t>(-1);
-        attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kBufferUsec, &spec));
+        attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kBufferUsec, &format));
         attributes.prebuf = 0;  // plays from the first byte; silence keeps the buffer full
-        attributes.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRefillUsec, &spec));
+        attributes.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRefillUsec, &format));
         attributes.fragsize = static_cast<std::uint32_t>(-1);
         const auto flags =
             static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);

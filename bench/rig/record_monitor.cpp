@@ -118,8 +118,8 @@ void onStreamState(pa_stream* stream, void* userdata) {
 }
 
 void startStream(Recorder& recorder) {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 1};
-    recorder.stream = pa_stream_new(recorder.context, "monitor recording", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 1};
+    recorder.stream = pa_stream_new(recorder.context, "monitor recording", &format, nullptr);
     if (recorder.stream == nullptr) {
         fail(recorder, "cannot make a stream: " + contextError(recorder));
         return;

@@ -104,8 +104,8 @@ void onContextState(pa_context* context, void* userdata) {
     auto& probe = *static_cast<Probe*>(userdata);
     switch (pa_context_get_state(context)) {
         case PA_CONTEXT_READY: {
-            const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 1};
-            probe.stream = pa_stream_new(context, "start probe", &spec, nullptr);
+            const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 1};
+            probe.stream = pa_stream_new(context, "start probe", &format, nullptr);
             pa_stream_set_state_callback(probe.stream, onStreamState, &probe);
             pa_buffer_attr attr{};
             attr.maxlength = static_cast<std::uint32_t>(-1);
