@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string_view>
 #include <vector>
 
@@ -31,5 +33,14 @@ class ByteWriter {
   private:
     std::vector<std::uint8_t> bytes_;
 };
+
+// Writes a whole file image; false when it could not be written completely.
+inline bool writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    return static_cast<bool>(file);
+}
 
 }  // namespace vindelor

@@ -149,14 +149,6 @@ std::vector<std::uint8_t> waveImage(const std::vector<std::int16_t>& samples) {
     return out.bytes();
 }
 
-bool writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    return static_cast<bool>(file);
-}
-
 }  // namespace
 }  // namespace vindelor
 

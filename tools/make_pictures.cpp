@@ -29,6 +29,7 @@
 #include <numbers>
 #include <vector>
 
+#include "tools/byte_writer.h"
 #include "tools/gif_encoder.h"
 #include "tools/median_cut.h"
 #include "tools/rgb.h"
@@ -594,14 +595,6 @@ QImage largeIcon() {
     drawIconGround(p, 8.0, true);
     drawIconNotes(p, 8.0, Qt::black);
     return image;
-}
-
-bool writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    return static_cast<bool>(file);
 }
 
 }  // namespace
