@@ -18,9 +18,10 @@ using std::chrono::nanoseconds;
 using Frames = ClickTrack::Frames;
 
 constexpr std::size_t kFrameBytes = sizeof(std::int16_t);  // mono, signed 16-bit
-// A long buffer of silence ahead: the process wakes a few times a second, not hundreds.
-constexpr pa_usec_t kBufferUsec = 1'000'000;
-constexpr pa_usec_t kRefillUsec = 500'000;
+// Half a second of silence queued ahead, refilled a quarter of a second at a time: the process
+// wakes a few times a second, not hundreds, and the library's shared memory stays small.
+constexpr pa_usec_t kBufferUsec = 500'000;
+constexpr pa_usec_t kRefillUsec = 250'000;
 // How often the stream's clock is set right by the server's timing data. Between updates it
 // runs on the monotonic clock, which strays from the sink's by 100 ppm at most: 0.4 ms in four
 // seconds, well within the lead.
