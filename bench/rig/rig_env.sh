@@ -1,6 +1,7 @@
 # A private sound server and X display for measuring and testing the real program.
 # Source this file from bash; it defines functions only:
 #   rig_begin            makes the private folder (RIG_DIR) and arms cleanup on exit
+#   rig_begin_test       the same, showing the logs' tails first when the test fails
 #   rig_start_sound      a PulseAudio of our own with one 48 kHz null sink, RIG_SINK
 #   rig_start_display    an Xvfb on a free display; exports DISPLAY
 #   rig_spawn NAME CMD…  runs CMD in the background, logging to $RIG_DIR/NAME.log, and
@@ -28,6 +29,12 @@ rig_begin() {
     trap rig_cleanup EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
+}
+
+# rig_begin for a test: on failure, the tail of every log is shown before the cleanup.
+rig_begin_test() {
+    rig_begin
+    trap 'status=$?; if ((status != 0)); then for log in "$RIG_DIR"/*.log; do echo "--- ${log##*/}"; tail -n 20 "$log"; done; fi; rig_cleanup' EXIT
 }
 
 rig_spawn() {

@@ -18,8 +18,7 @@ checker="$3"
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/../../bench/rig/rig_env.sh"
 
-rig_begin
-trap 'status=$?; if ((status != 0)); then for log in "$RIG_DIR"/*.log; do echo "--- ${log##*/}"; tail -n 20 "$log"; done; fi; rig_cleanup' EXIT
+rig_begin_test
 rig_start_sound
 rig_start_display
 rig_start_recorder e2e
