@@ -8,45 +8,42 @@
 #include <numbers>
 #include <string>
 
+#include "tools/byte_writer.h"
+
 namespace vindelor {
 namespace {
 
 // A RIFF/WAVE image: 16-bit PCM, with a LIST chunk after the data as our clips carry.
 std::vector<std::uint8_t> waveImage(const std::vector<std::int16_t>& samples, int channels,
                                     int rate) {
-    std::vector<std::uint8_t> image;
-    auto bytes = [&](const void* p, std::size_t n) {
-        const auto* b = static_cast<const std::uint8_t*>(p);
-        image.insert(image.end(), b, b + n);
-    };
-    auto text = [&](const char* s) { bytes(s, 4); };
-    auto u32 = [&](std::uint32_t v) { bytes(&v, 4); };
-    auto u16 = [&](std::uint16_t v) { bytes(&v, 2); };
     const std::string info = "made for a test";
     const auto dataSize = static_cast<std::uint32_t>(samples.size() * 2);
-    text("RIFF");
-    u32(0);
-    text("WAVE");
-    text("fmt ");
-    u32(16);
-    u16(1);
-    u16(static_cast<std::uint16_t>(channels));
-    u32(static_cast<std::uint32_t>(rate));
-    u32(static_cast<std::uint32_t>(rate * channels * 2));
-    u16(static_cast<std::uint16_t>(channels * 2));
-    u16(16);
-    text("data");
-    u32(dataSize);
-    bytes(samples.data(), dataSize);
-    text("LIST");
-    u32(static_cast<std::uint32_t>(12 + info.size() + 1));
-    text("INFO");
-    text("ISFT");
-    u32(static_cast<std::uint32_t>(info.size() + 1));
-    bytes(info.c_str(), info.size() + 1);
-    const auto riffSize = static_cast<std::uint32_t>(image.size() - 8);
-    std::memcpy(&image[4], &riffSize, 4);
-    return image;
+    const auto infoSize = static_cast<std::uint32_t>(info.size() + 1);
+    ByteWriter image;
+    image.text("RIFF");
+    image.u32(4 + 24 + 8 + dataSize + 8 + 12 + infoSize);
+    image.text("WAVE");
+    image.text("fmt ");
+    image.u32(16);
+    image.u16(1);
+    image.u16(static_cast<std::uint16_t>(channels));
+    image.u32(static_cast<std::uint32_t>(rate));
+    image.u32(static_cast<std::uint32_t>(rate * channels * 2));
+    image.u16(static_cast<std::uint16_t>(channels * 2));
+    image.u16(16);
+    image.text("data");
+    image.u32(dataSize);
+    for (const std::int16_t sample : samples) {
+        image.u16(static_cast<std::uint16_t>(sample));
+    }
+    image.text("LIST");
+    image.u32(12 + infoSize);
+    image.text("INFO");
+    image.text("ISFT");
+    image.u32(infoSize);
+    image.text(info);
+    image.u8(0);
+    return image.bytes();
 }
 
 std::vector<std::int16_t> tone(int count, double frequency, int rate, double amplitude) {
