@@ -1,11 +1,14 @@
 #include "pulse_click_output.h"
 
 #include <pulse/pulseaudio.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "click_track.h"
@@ -18,10 +21,12 @@ using std::chrono::nanoseconds;
 using Frames = ClickTrack::Frames;
 
 constexpr std::size_t kFrameBytes = sizeof(std::int16_t);  // mono, signed 16-bit
-// Half a second of silence queued ahead, refilled a quarter of a second at a time: the process
-// wakes a few times a second, not hundreds, and the library's shared memory stays small.
-constexpr pa_usec_t kBufferUsec = 500'000;
-constexpr pa_usec_t kRefillUsec = 250'000;
+// A second of silence queued ahead, so that the process wakes a few times a second, not
+// hundreds. Each beat's write tops the queue up again; the server asks for a refill of its own
+// only when no beat has come for longer than the refill size, so not at 110 BPM and above,
+// and the queue never runs shorter than the difference, close to half a second.
+constexpr pa_usec_t kBufferUsec = 1'000'000;
+constexpr pa_usec_t kRefillUsec = 550'000;
 // How often the stream's clock is set right by the server's timing data. Between updates it
 // runs on the monotonic clock, which strays from the sink's by 100 ppm at most: 0.4 ms in four
 // seconds, well within the lead.
@@ -64,8 +69,10 @@ void release(pa_operation* operation) {
 
 }  // namespace
 
-// Everything here is guarded by the threaded main loop's lock: the window's thread takes it
-// for each call, and the server's thread holds it while it runs the callbacks below.
+// Everything here is guarded by the threaded main loop's lock, which the server's thread holds
+// while it runs the callbacks below, but for the request ring and the published clock and
+// latency, which are atomics. A play or a stop only queues a request and wakes the loop: the
+// stream is written on the server's thread, and a beat never waits for it.
 // Callbacks (marked "server thread") never block, allocate or log, but for the one-time
 // preparation of the clips when a server with a new rate answers.
 struct PulseClickOutput::Impl {
@@ -76,10 +83,32 @@ struct PulseClickOutput::Impl {
     pa_time_event* corkTimer = nullptr;
     pa_time_event* retryTimer = nullptr;
 
+    // What the window's thread asked for and the server's thread has not yet done, oldest
+    // first, in a ring that the window's thread fills without the loop's lock: a beat never
+    // waits for the server's thread, nor wakes it more than once. Taken out under the lock.
+    struct Request {
+        bool stop = false;
+        bool startsRun = false;
+        std::size_t clip = 0;
+        nanoseconds time{0};  // the beat's due time, or the moment of Stop
+    };
+    static constexpr std::uint64_t kQueued = 64;
+    std::array<Request, kQueued> requests{};
+    std::atomic<std::uint64_t> requestsIn{0};   // moved on by the window's thread only
+    std::atomic<std::uint64_t> requestsOut{0};  // moved on under the lock only
+    int wakeFd = -1;                            // an eventfd: the ring has news
+    pa_io_event* wakeEvent = nullptr;
+
+    ~Impl() {
+        if (wakeFd >= 0) {
+            close(wakeFd);
+        }
+    }
+
     std::array<std::vector<std::uint8_t>, 3> images;
     std::array<ClipSamples, 3> clips;
-    std::vector<std::int16_t> zeros;
     std::uint32_t rate = 0;
+    Frames bufferFrames = 0;  // the queue's length when full
     std::uint32_t serverRate = 0;
     ClickTrack track{48000};
 
@@ -92,6 +121,10 @@ struct PulseClickOutput::Impl {
     nanoseconds pendingDue{0};
     Frames pendingLength = 0;
     std::atomic<std::int64_t> sinkLatencyNs{0};
+    // The stream's clock for the window's thread, without the lock: the stream position less
+    // the monotonic time, while the clock runs; kNoClock otherwise.
+    static constexpr std::int64_t kNoClock = std::numeric_limits<std::int64_t>::min();
+    std::atomic<std::int64_t> clockOriginNs{kNoClock};
     Frames readFrames = 0;
     std::int64_t readMonotonicNs = 0;
 
@@ -118,6 +151,7 @@ struct PulseClickOutput::Impl {
         streamReady = false;
         playing = false;
         clockValid = false;
+        publishClock();
         anchorPending = false;
         track.reset();
         if (stream != nullptr) {
@@ -141,6 +175,7 @@ struct PulseClickOutput::Impl {
         streamReady = false;
         playing = false;
         clockValid = false;
+        publishClock();
         anchorPending = false;
         track.reset();
         if (runActive) {
@@ -219,11 +254,7 @@ struct PulseClickOutput::Impl {
             }
         }
         track = ClickTrack(rate);
-        std::size_t longest = 0;
-        for (const ClipSamples& clip : clips) {
-            longest = std::max(longest, clip.size());
-        }
-        zeros.assign(std::max<std::size_t>(longest, rate / 10), 0);
+        bufferFrames = static_cast<Frames>(kBufferUsec * rate / 1'000'000);
 
         const pa_sample_spec format{PA_SAMPLE_S16LE, rate, 1};
         stream = pa_stream_new(context, "Clicks", &format, nullptr);
@@ -323,6 +354,7 @@ struct PulseClickOutput::Impl {
         release(pa_stream_cork(self->stream, 1, nullptr, nullptr));
         self->playing = false;
         self->clockValid = false;
+        self->publishClock();
     }
 
     // The stream's clock: where the server reads in the stream, carried forward between
@@ -335,6 +367,7 @@ struct PulseClickOutput::Impl {
         readFrames = timing.read_index / static_cast<std::int64_t>(kFrameBytes);
         readMonotonicNs = monotonicNs() - age * 1000;
         clockValid = true;
+        publishClock();
     }
 
     static std::int64_t monotonicNs() {
@@ -344,25 +377,127 @@ struct PulseClickOutput::Impl {
     }
 
     // Nanoseconds of stream read so far, now. Needs clockValid.
-    std::int64_t readPositionNs() const {
+    std::int64_t readPositionNs() const { return originNs() + monotonicNs(); }
+
+    std::int64_t originNs() const {
         const std::int64_t framesNs =
             readFrames / rate * 1'000'000'000 + readFrames % rate * 1'000'000'000 / rate;
-        return framesNs + (monotonicNs() - readMonotonicNs);
+        return framesNs - readMonotonicNs;
     }
 
-    // --- the window's side, lock held ---------------------------------------------------
-
-    void writeAt(Frames frame, const std::int16_t* samples, Frames count) {
-        pa_stream_write(stream, samples, static_cast<std::size_t>(count) * kFrameBytes, nullptr,
-                        frame * static_cast<std::int64_t>(kFrameBytes), PA_SEEK_ABSOLUTE);
+    void publishClock() {
+        clockOriginNs.store(streamReady && playing && clockValid ? originNs() : kNoClock,
+                            std::memory_order_release);
     }
 
-    void writeSilenceAt(Frames frame, Frames count) {
-        while (count > 0) {
-            const Frames chunk = std::min<Frames>(count, static_cast<Frames>(zeros.size()));
-            writeAt(frame, zeros.data(), chunk);
-            frame += chunk;
-            count -= chunk;
+    // --- requests from the window's thread ----------------------------------------------
+
+    // Window's thread, lock not held.
+    void submit(const Request& request) {
+        const std::uint64_t in = requestsIn.load(std::memory_order_relaxed);
+        if (wakeFd < 0 || in - requestsOut.load(std::memory_order_acquire) == kQueued) {
+            // No way to wake the loop, or a loop that has not run for dozens of requests:
+            // they are worked off here instead.
+            pa_threaded_mainloop_lock(loop);
+            workOffRequests();
+            pa_threaded_mainloop_unlock(loop);
+        }
+        requests[in % kQueued] = request;
+        requestsIn.store(in + 1, std::memory_order_release);
+        if (wakeFd < 0) {
+            pa_threaded_mainloop_lock(loop);
+            workOffRequests();
+            pa_threaded_mainloop_unlock(loop);
+            return;
+        }
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = write(wakeFd, &one, sizeof one);
+    }
+
+    static void onWake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* user) {
+        auto* self = static_cast<Impl*>(user);  // server thread
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t got = read(fd, &count, sizeof count);
+        self->workOffRequests();
+    }
+
+    // Lock held.
+    void workOffRequests() {
+        const std::uint64_t in = requestsIn.load(std::memory_order_acquire);
+        for (std::uint64_t out = requestsOut.load(std::memory_order_relaxed); out != in; ++out) {
+            const Request request = requests[out % kQueued];
+            requestsOut.store(out + 1, std::memory_order_release);
+            if (request.stop) {
+                stopRun(request.time);
+            } else {
+                playBeat(request.clip, request.time, request.startsRun);
+            }
+        }
+    }
+
+    void playBeat(std::size_t clip, nanoseconds due, bool startsRun) {
+        runActive = true;
+        if (reconnectOnStart) {
+            disconnect();
+            connect();
+        }
+        const ClipSamples& samples = clips[clip];
+        if (!streamReady || samples.empty()) {
+            return;
+        }
+        // A run whose start the output missed (no server then, or one that came back, or an
+        // anchor that has not been learned yet) is anchored anew on this beat.
+        if (startsRun || !track.anchored()) {
+            startRun(samples, due);
+        } else {
+            placeBeat(samples, due);
+        }
+    }
+
+    void stopRun(nanoseconds now) {
+        runActive = false;
+        if (!streamReady || !playing) {
+            return;
+        }
+        if (track.anchored()) {
+            if (const auto withdrawn = track.withdrawAfter(track.frameOf(now))) {
+                writeSpan(withdrawn->frame, withdrawn->frame + withdrawn->silenceFrames, {});
+            }
+        }
+        armCork();
+    }
+
+    // --- writing the stream, lock held --------------------------------------------------
+
+    // Writes frames [from, to): `clip` from `from` on, zeros after it. Composed straight in
+    // the library's buffers, one block per write.
+    void writeSpan(Frames from, Frames to, std::span<const std::int16_t> clip) {
+        const Frames clipEnd = from + static_cast<Frames>(clip.size());
+        for (Frames at = from; at < to;) {
+            void* data = nullptr;
+            std::size_t bytes = static_cast<std::size_t>(to - at) * kFrameBytes;
+            if (pa_stream_begin_write(stream, &data, &bytes) < 0 || data == nullptr) {
+                return;
+            }
+            const auto frames = static_cast<Frames>(bytes / kFrameBytes);
+            if (frames == 0) {
+                pa_stream_cancel_write(stream);
+                return;
+            }
+            auto* out = static_cast<std::int16_t*>(data);
+            const Frames fromClip = std::clamp<Frames>(clipEnd - at, 0, frames);
+            if (fromClip > 0) {
+                std::memcpy(out, clip.data() + (at - from),
+                            static_cast<std::size_t>(fromClip) * kFrameBytes);
+            }
+            std::memset(out + fromClip, 0,
+                        static_cast<std::size_t>(frames - fromClip) * kFrameBytes);
+            if (pa_stream_write(stream, data, static_cast<std::size_t>(frames) * kFrameBytes,
+                                nullptr, at * static_cast<std::int64_t>(kFrameBytes),
+                                PA_SEEK_ABSOLUTE) < 0) {
+                return;
+            }
+            at += frames;
         }
     }
 
@@ -399,6 +534,7 @@ struct PulseClickOutput::Impl {
         release(pa_stream_update_timing_info(stream, &Impl::onTiming, this));
         playing = true;
         clockValid = false;
+        publishClock();
     }
 
     // Where the sink reads now, plus a margin: nothing written before it could still sound.
@@ -413,16 +549,21 @@ struct PulseClickOutput::Impl {
     void placeBeat(const ClipSamples& clip, nanoseconds due) {
         const auto length = static_cast<Frames>(clip.size());
         const std::optional<Frames> queuedEnd = writeEnd();
-        const ClickTrack::Write write = track.place(track.frameOf(due), length, earliestWritable());
-        writeAt(write.frame, clip.data(), length);
-        writeSilenceAt(write.frame + length, write.silenceFrames);
-        // A write moves the stream's write index back to its end, and the server would ask
-        // for everything after it again. Rewriting the last frame of silence already queued
-        // puts the index back where it stood: two bytes instead of most of a second.
-        const Frames written = write.frame + length + write.silenceFrames;
-        if (queuedEnd && *queuedEnd > written) {
-            writeAt(*queuedEnd - 1, zeros.data(), 1);
+        const Frames earliest = earliestWritable();
+        const ClickTrack::Write write = track.place(track.frameOf(due), length, earliest);
+        // The click, zeros over what an earlier one still had, and zeros on to where the queue
+        // is full again. A write moves the stream's write index to its own end: one that ended
+        // short of what is queued would have the server ask for all after it again, and the
+        // server asks after each such write for what has been played since it was last full,
+        // which is then already there.
+        Frames end = write.frame + length + write.silenceFrames;
+        if (queuedEnd) {
+            end = std::max(end, *queuedEnd);
         }
+        if (clockValid) {
+            end = std::max(end, earliest + bufferFrames);
+        }
+        writeSpan(write.frame, end, clip);
     }
 
     // Where everything queued so far ends, when the library knows it exactly.
@@ -443,6 +584,11 @@ PulseClickOutput::PulseClickOutput() : impl_(std::make_unique<Impl>()) {
     impl_->api = pa_threaded_mainloop_get_api(impl_->loop);
     pa_threaded_mainloop_set_name(impl_->loop, "vindelor-sound");
     pa_threaded_mainloop_lock(impl_->loop);
+    impl_->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (impl_->wakeFd >= 0) {
+        impl_->wakeEvent = impl_->api->io_new(impl_->api, impl_->wakeFd, PA_IO_EVENT_INPUT,
+                                              &Impl::onWake, impl_.get());
+    }
     impl_->connect();
     pa_threaded_mainloop_unlock(impl_->loop);
     if (pa_threaded_mainloop_start(impl_->loop) < 0) {
@@ -464,6 +610,9 @@ PulseClickOutput::~PulseClickOutput() {
         if (timer != nullptr) {
             impl_->api->time_free(timer);
         }
+    }
+    if (impl_->wakeEvent != nullptr) {
+        impl_->api->io_free(impl_->wakeEvent);
     }
     impl_->disconnect();
     pa_threaded_mainloop_unlock(impl_->loop);
@@ -488,56 +637,22 @@ void PulseClickOutput::play(ClickClip clip, std::chrono::nanoseconds due, bool s
     if (impl_->loop == nullptr) {
         return;
     }
-    Impl& d = *impl_;
-    pa_threaded_mainloop_lock(d.loop);
-    d.runActive = true;
-    if (d.reconnectOnStart) {
-        d.disconnect();
-        d.connect();
-    }
-    const ClipSamples& samples = d.clips[indexOf(clip)];
-    if (d.streamReady && !samples.empty()) {
-        // A run whose start the output missed (no server then, or one that came back, or an
-        // anchor that has not been learned yet) is anchored anew on this beat.
-        if (startsRun || !d.track.anchored()) {
-            d.startRun(samples, due);
-        } else {
-            d.placeBeat(samples, due);
-        }
-    }
-    pa_threaded_mainloop_unlock(d.loop);
+    impl_->submit({.stop = false, .startsRun = startsRun, .clip = indexOf(clip), .time = due});
 }
 
 void PulseClickOutput::stop(std::chrono::nanoseconds now) {
     if (impl_->loop == nullptr) {
         return;
     }
-    Impl& d = *impl_;
-    pa_threaded_mainloop_lock(d.loop);
-    d.runActive = false;
-    if (d.streamReady && d.playing) {
-        if (d.track.anchored()) {
-            if (const auto withdrawn = d.track.withdrawAfter(d.track.frameOf(now))) {
-                d.writeSilenceAt(withdrawn->frame, withdrawn->silenceFrames);
-            }
-        }
-        d.armCork();
-    }
-    pa_threaded_mainloop_unlock(d.loop);
+    impl_->submit({.stop = true, .startsRun = false, .clip = 0, .time = now});
 }
 
 std::optional<std::chrono::nanoseconds> PulseClickOutput::playbackTime() const {
-    if (impl_->loop == nullptr) {
+    const std::int64_t origin = impl_->clockOriginNs.load(std::memory_order_acquire);
+    if (origin == Impl::kNoClock) {
         return std::nullopt;
     }
-    Impl& d = *impl_;
-    std::optional<std::chrono::nanoseconds> time;
-    pa_threaded_mainloop_lock(d.loop);
-    if (d.streamReady && d.playing && d.clockValid) {
-        time = std::chrono::nanoseconds(d.readPositionNs());
-    }
-    pa_threaded_mainloop_unlock(d.loop);
-    return time;
+    return std::chrono::nanoseconds(origin + Impl::monotonicNs());
 }
 
 bool PulseClickOutput::connected() const {

@@ -76,6 +76,14 @@ TEST_F(PulseOutputStressTest, ThousandsOfMixedCallsLeaveTheOutputWholeAndPlaying
         if (random() % 4 == 0) {
             std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
         }
+        if (i % 1000 == 999) {
+            // A burst faster than the server's thread takes requests in: more than it queues.
+            for (int j = 0; j < 300; ++j) {
+                output.play(kAllClickClips[j % 3], clock.now() + output.lead(), j == 0);
+            }
+            output.stop(clock.now());
+            stopped = true;
+        }
     }
     EXPECT_GT(sawClock, 0);
 
