@@ -1,6 +1,11 @@
-// What one beat costs on the window's thread, and what preparing a clip costs once.
+// What one beat costs on the window's thread, what it costs the whole process on a real
+// sound server, and what preparing a clip costs once.
 // Run: build/bench/tick_bench (with a sound server reachable, the real output is measured too).
 #include <benchmark/benchmark.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -16,6 +21,13 @@ namespace vindelor {
 namespace {
 
 using namespace std::chrono_literals;
+
+// Context switches of all the process's threads so far.
+long contextSwitches() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw + usage.ru_nivcsw;
+}
 
 class NoInput final : public InputPump {
   public:
@@ -117,6 +129,71 @@ void BM_TickThroughEngineToASoundServer(benchmark::State& state) {
     output.stop(std::chrono::steady_clock::now().time_since_epoch());
 }
 BENCHMARK(BM_TickThroughEngineToASoundServer)->Iterations(200)->Unit(benchmark::kMicrosecond);
+
+// The floor under the row above: what waking one sleeping thread costs the waker, measured
+// the same way. The hand-off to the sound server's thread cannot cost less than this.
+void BM_WakeASleepingThread(benchmark::State& state) {
+    const int wake = eventfd(0, EFD_CLOEXEC);
+    std::thread sleeper([wake] {
+        for (std::uint64_t count = 0; count < (1u << 30);) {
+            pollfd ready{wake, POLLIN, 0};
+            poll(&ready, 1, -1);
+            if (read(wake, &count, sizeof count) != sizeof count) {
+                break;
+            }
+        }
+    });
+    std::uint64_t one = 1;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::this_thread::sleep_for(20ms);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(write(wake, &one, sizeof one));
+    }
+    std::uint64_t last = 1u << 30;
+    benchmark::DoNotOptimize(write(wake, &last, sizeof last));
+    sleeper.join();
+    close(wake);
+}
+BENCHMARK(BM_WakeASleepingThread)->Iterations(200)->Unit(benchmark::kMicrosecond);
+
+// A run at 200 BPM as the program drives it, each beat handed over a lead before it is due:
+// the CPU column is what one beat costs the whole process, the server's thread and the
+// stream's refills included.
+void BM_BeatAt200BpmToTheWholeProcess(benchmark::State& state) {
+    PulseClickOutput output;
+    for (int i = 0; i < 200 && !output.connected(); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    if (!output.connected()) {
+        state.SkipWithError("no sound server");
+        return;
+    }
+    RealTimeTiming timing;
+    BeatPath path(output, timing);
+    auto due = std::chrono::steady_clock::now();
+    const long switchesBefore = contextSwitches();
+    for (auto _ : state) {
+        // The first beat sounds at once; the others are handed over a lead before they are due.
+        if (!timing.first) {
+            due += 300ms;
+            std::this_thread::sleep_until(due - output.lead());
+        }
+        timing.due = due.time_since_epoch();
+        path.engine.onTick();
+        timing.first = false;
+    }
+    // Each time a thread of ours sleeps and is woken again: on a virtual machine, these
+    // wake-ups are most of what a beat costs.
+    state.counters["wake-ups"] =
+        benchmark::Counter(static_cast<double>(contextSwitches() - switchesBefore),
+                           benchmark::Counter::kAvgIterations);
+    output.stop(std::chrono::steady_clock::now().time_since_epoch());
+}
+BENCHMARK(BM_BeatAt200BpmToTheWholeProcess)
+    ->Iterations(100)
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_PrepareClip(benchmark::State& state) {
     const auto image = *findEmbeddedResource("VINDELOR", static_cast<int>(state.range(0)));
