@@ -1,10 +1,12 @@
 #include "window/form1.h"
 
 #include <QAbstractItemView>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScopedValueRollback>
@@ -30,6 +32,7 @@ constexpr QSize kClientSize{344, 292};
 constexpr QPoint kImage1Place{32, 4};
 constexpr QRect kLabel2Place{208, 0, 37, 13};  // "BPM"
 constexpr QRect kLabel1Place{280, 0, 37, 13};  // "Takt"
+constexpr int kCaptionFlags = Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip;
 constexpr QRect kSpinButton1Place{212, 20, 25, 101};
 constexpr QRect kList1Place{280, 16, 41, 116};
 constexpr QRect kText1Place{204, 128, 37, 23};
@@ -87,6 +90,10 @@ Form1::Form1(ClickOutput& output, const Clock& clock, ResourceLookup resources, 
     UpDown1->setObjectName(QStringLiteral("UpDown1"));
     Text1->setObjectName(QStringLiteral("Text1"));
     Hitime1.setObjectName(QStringLiteral("Hitime1"));
+    const QFontMetrics captionMetrics(captionFont());
+    captionsArea_ =
+        captionMetrics.boundingRect(kLabel2Place, kCaptionFlags, texts::kTempoLabel.toString()) |
+        captionMetrics.boundingRect(kLabel1Place, kCaptionFlags, texts::kMeterLabel.toString());
     for (const std::string_view row : kMeterRows) {
         auto* item = new QListWidgetItem(qtext(row), List1);
         item->setData(Qt::UserRole, 0);  // every row carries 0; nothing reads it
@@ -183,18 +190,24 @@ void Form1::closeEvent(QCloseEvent* event) {
     }
 }
 
-void Form1::paintEvent(QPaintEvent*) {
+void Form1::paintEvent(QPaintEvent* event) {
+    // Only what the exposure needs: a pressed button repaints the form behind it before its
+    // click is reported, so that repaint is on the way from Start to the first beat.
+    const QRect area = event->rect();
     QPainter painter(this);
     if (background_.isNull()) {
-        painter.fillRect(rect(), kTan);
+        painter.fillRect(area, kTan);
     }
-    background_.paint(painter, rect());
-    painter.drawPixmap(kImage1Place, Image1);
-    painter.setFont(captionFont());
-    painter.setPen(kNavy);
-    const int flags = Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip;
-    painter.drawText(kLabel2Place, flags, texts::kTempoLabel.toString());
-    painter.drawText(kLabel1Place, flags, texts::kMeterLabel.toString());
+    background_.paint(painter, area);
+    if (area.intersects(QRect(kImage1Place, Image1.size()))) {
+        painter.drawPixmap(kImage1Place, Image1);
+    }
+    if (area.intersects(captionsArea_)) {
+        painter.setFont(captionFont());
+        painter.setPen(kNavy);
+        painter.drawText(kLabel2Place, kCaptionFlags, texts::kTempoLabel.toString());
+        painter.drawText(kLabel1Place, kCaptionFlags, texts::kMeterLabel.toString());
+    }
 }
 
 void Form1::onTick() {

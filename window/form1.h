@@ -83,6 +83,7 @@ class Form1 final : public QWidget {
 
     TiledBackground background_;
     QPixmap Image1;
+    QRect captionsArea_;  // where the two captions' letters may reach
     bool programMovesSlider_ = false;
     int ticksRunning_ = 0;  // ticks being handled, nested ones counted
     bool deleteAfterTicks_ = false;

@@ -78,6 +78,34 @@ class TiledBackgroundTest : public QObject {
         QCOMPARE(pointsOffTheTiles(seen, exposed, *h.window), 0);
         QCOMPARE(seen.pixel(5, 5), kUntouched);
     }
+
+    void anExposureOfAnyPointOfTheCaptionsOrTheMetronomeRedrawsIt() {
+        WindowHarness h;
+        h.open();
+        const QImage whole = h.window->grab().toImage();
+        // The outermost navy points of the captions, wherever their letters reach, and points
+        // of the metronome: each exposed alone must come back as the whole window shows it.
+        QList<QPoint> points{QPoint(32, 4), QPoint(100, 120), QPoint(175, 242)};
+        QPoint left(344, 0), right(-1, 0), top(0, 292), bottom(0, -1);
+        for (int y = 0; y < 40; ++y) {
+            for (int x = 180; x < 344; ++x) {
+                if (whole.pixel(x, y) == qRgb(0, 0, 128)) {
+                    left = x < left.x() ? QPoint(x, y) : left;
+                    right = x > right.x() ? QPoint(x, y) : right;
+                    top = y < top.y() ? QPoint(x, y) : top;
+                    bottom = y > bottom.y() ? QPoint(x, y) : bottom;
+                }
+            }
+        }
+        QVERIFY2(right.x() >= 0, "the captions are there");
+        points << left << right << top << bottom;
+        for (const QPoint point : points) {
+            QImage seen(344, 292, QImage::Format_RGB32);
+            seen.fill(kUntouched);
+            h.window->render(&seen, point, QRegion(QRect(point, QSize(1, 1))));
+            QCOMPARE(seen.pixel(point), whole.pixel(point));
+        }
+    }
 };
 
 }  // namespace vindelor
