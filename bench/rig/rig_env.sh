@@ -185,6 +185,10 @@ rig_start_program() {
             rig_fail "the program ended before it showed its window: $(cat "$RIG_DIR/program.log")"
     done
     ((i < 30)) || rig_fail "the program showed no window within 15 s: $(cat "$RIG_DIR/program.log")"
+    # Xvfb has no window manager to give a new window the focus, as a desktop's does; without
+    # it the first press would also ask for the focus, and wait for the X server to give it.
+    "$RIG_BIN/rig_xtest" focus "$RIG_TITLE" >/dev/null ||
+        rig_fail "the program's window could not be given the focus"
     # The output connects in the background; a press before it has is not what is measured.
     for ((i = 0; i < 100; i++)); do
         pactl list clients 2>/dev/null | grep -q "application.process.id = \"$RIG_PROGRAM_PID\"" &&

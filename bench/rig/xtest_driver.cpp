@@ -4,6 +4,8 @@
 //
 //   rig_xtest wait-window TITLE SECONDS      waits until the window is shown; prints its id
 //   rig_xtest gone TITLE SECONDS             waits until no such window is shown
+//   rig_xtest focus TITLE                    gives the window the input focus, as a window
+//                                            manager gives it to a window it has just mapped
 //   rig_xtest click TITLE X Y [--at NS]      left click at (X, Y)
 //   rig_xtest keys TITLE KEY... [--at NS]    presses keys in turn: "Return", "BackSpace", "End",
 //                                            "Alt+s" (modifiers joined with '+')
@@ -215,6 +217,7 @@ std::vector<std::string> chordsForText(const std::string& text) {
 int usage() {
     std::fprintf(stderr,
                  "usage: rig_xtest wait-window|gone TITLE SECONDS\n"
+                 "       rig_xtest focus TITLE\n"
                  "       rig_xtest click TITLE X Y [--at NS]\n"
                  "       rig_xtest keys TITLE KEY... [--at NS]\n"
                  "       rig_xtest type TITLE TEXT [--at NS]\n");
@@ -222,7 +225,7 @@ int usage() {
 }
 
 int run(std::vector<std::string> args) {
-    if (args.size() < 3) {
+    if (args.size() < 2 || (args.size() < 3 && args[0] != "focus")) {
         return usage();
     }
     std::optional<std::int64_t> at;
@@ -281,7 +284,10 @@ int run(std::vector<std::string> args) {
         return 1;
     }
     std::optional<std::int64_t> done;
-    if (command == "click" && args.size() == 4) {
+    if (command == "focus" && args.size() == 2) {
+        XSetInputFocus(display, *window, RevertToParent, CurrentTime);
+        done = synced(display);
+    } else if (command == "click" && args.size() == 4) {
         done = click(display, *window, std::atoi(args[2].c_str()), std::atoi(args[3].c_str()), at);
     } else if (command == "keys") {
         done = keys(display, *window, {args.begin() + 2, args.end()}, at);
