@@ -1,6 +1,7 @@
 // What one beat costs on the window's thread, what it costs the whole process on a real
 // sound server, and what preparing a clip costs once.
-// Run: build/bench/tick_bench (with a sound server reachable, the real output is measured too).
+// Run: bash scripts/bench.sh (a private sound server, so the real output is measured too), or
+// build-bench/bench/tick_bench against whatever server PULSE_SERVER names.
 #include <benchmark/benchmark.h>
 #include <poll.h>
 #include <sys/eventfd.h>
