@@ -395,23 +395,24 @@ struct PulseClickOutput::Impl {
     // Window's thread, lock not held.
     void submit(const Request& request) {
         const std::uint64_t in = requestsIn.load(std::memory_order_relaxed);
-        if (wakeFd < 0 || in - requestsOut.load(std::memory_order_acquire) == kQueued) {
-            // No way to wake the loop, or a loop that has not run for dozens of requests:
-            // they are worked off here instead.
-            pa_threaded_mainloop_lock(loop);
-            workOffRequests();
-            pa_threaded_mainloop_unlock(loop);
+        if (in - requestsOut.load(std::memory_order_acquire) == kQueued) {
+            // A loop that has not run for dozens of requests: they are worked off here.
+            workOffRequestsHere();
         }
         requests[in % kQueued] = request;
         requestsIn.store(in + 1, std::memory_order_release);
         if (wakeFd < 0) {
-            pa_threaded_mainloop_lock(loop);
-            workOffRequests();
-            pa_threaded_mainloop_unlock(loop);
+            workOffRequestsHere();  // no way to wake the loop
             return;
         }
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = write(wakeFd, &one, sizeof one);
+    }
+
+    void workOffRequestsHere() {
+        pa_threaded_mainloop_lock(loop);
+        workOffRequests();
+        pa_threaded_mainloop_unlock(loop);
     }
 
     static void onWake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* user) {
