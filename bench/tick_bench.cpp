@@ -106,14 +106,19 @@ void BM_TickThroughEngineToThePlacedClick(benchmark::State& state) {
 
 BENCHMARK(BM_TickThroughEngineToThePlacedClick);
 
+// Whether the output reaches a sound server within two seconds.
+bool connects(const PulseClickOutput& output) {
+    for (int i = 0; i < 200 && !output.connected(); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    return output.connected();
+}
+
 // As the program hands beats over: each a little ahead of its due time on the real clock,
 // into a stream that plays.
 void BM_TickThroughEngineToASoundServer(benchmark::State& state) {
     PulseClickOutput output;
-    for (int i = 0; i < 200 && !output.connected(); ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    if (!output.connected()) {
+    if (!connects(output)) {
         state.SkipWithError("no sound server");
         return;
     }
@@ -163,10 +168,7 @@ BENCHMARK(BM_WakeASleepingThread)->Iterations(200)->Unit(benchmark::kMicrosecond
 // stream's refills included.
 void BM_BeatAt200BpmToTheWholeProcess(benchmark::State& state) {
     PulseClickOutput output;
-    for (int i = 0; i < 200 && !output.connected(); ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    if (!output.connected()) {
+    if (!connects(output)) {
         state.SkipWithError("no sound server");
         return;
     }

@@ -147,13 +147,18 @@ struct PulseClickOutput::Impl {
         }
     }
 
-    void disconnect() {
+    // No stream to write to, for now: no clock, no run's anchor.
+    void forgetStream() {
         streamReady = false;
         playing = false;
         clockValid = false;
         publishClock();
         anchorPending = false;
         track.reset();
+    }
+
+    void disconnect() {
+        forgetStream();
         if (stream != nullptr) {
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_set_write_callback(stream, nullptr, nullptr);
@@ -172,12 +177,7 @@ struct PulseClickOutput::Impl {
     // The server is gone or never answered: silent from here. While a run is on, look for it
     // again every second; otherwise at the next Start.
     void lost() {
-        streamReady = false;
-        playing = false;
-        clockValid = false;
-        publishClock();
-        anchorPending = false;
-        track.reset();
+        forgetStream();
         if (runActive) {
             armRetry();
         } else {
