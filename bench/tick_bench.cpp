@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "engine/beat_engine.h"
@@ -106,30 +107,40 @@ void BM_TickThroughEngineToThePlacedClick(benchmark::State& state) {
 
 BENCHMARK(BM_TickThroughEngineToThePlacedClick);
 
-// Whether the output reaches a sound server within two seconds.
-bool connects(const PulseClickOutput& output) {
-    for (int i = 0; i < 200 && !output.connected(); ++i) {
-        std::this_thread::sleep_for(10ms);
+// The beat's path into a real sound server's stream, beats timed on the real clock.
+struct ServerBeatPath {
+    // Whether the output reaches a sound server within two seconds; the benchmark is skipped
+    // otherwise.
+    bool connect(benchmark::State& state) {
+        for (int i = 0; i < 200 && !output.connected(); ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        if (!output.connected()) {
+            state.SkipWithError("no sound server");
+            return false;
+        }
+        path.emplace(output, timing);
+        return true;
     }
-    return output.connected();
-}
+    PulseClickOutput output;
+    RealTimeTiming timing;
+    std::optional<BeatPath> path;
+};
 
 // As the program hands beats over: each a little ahead of its due time on the real clock,
 // into a stream that plays.
 void BM_TickThroughEngineToASoundServer(benchmark::State& state) {
-    PulseClickOutput output;
-    if (!connects(output)) {
-        state.SkipWithError("no sound server");
+    ServerBeatPath server;
+    if (!server.connect(state)) {
         return;
     }
-    RealTimeTiming timing;
-    BeatPath path(output, timing);
+    auto& [output, timing, path] = server;
     for (auto _ : state) {
         state.PauseTiming();
         std::this_thread::sleep_for(20ms);
         timing.due = std::chrono::steady_clock::now().time_since_epoch() + 100ms;
         state.ResumeTiming();
-        path.engine.onTick();
+        path->engine.onTick();
         timing.first = false;
     }
     output.stop(std::chrono::steady_clock::now().time_since_epoch());
@@ -167,13 +178,11 @@ BENCHMARK(BM_WakeASleepingThread)->Iterations(200)->Unit(benchmark::kMicrosecond
 // the CPU column is what one beat costs the whole process, the server's thread and the
 // stream's refills included.
 void BM_BeatAt200BpmToTheWholeProcess(benchmark::State& state) {
-    PulseClickOutput output;
-    if (!connects(output)) {
-        state.SkipWithError("no sound server");
+    ServerBeatPath server;
+    if (!server.connect(state)) {
         return;
     }
-    RealTimeTiming timing;
-    BeatPath path(output, timing);
+    auto& [output, timing, path] = server;
     auto due = std::chrono::steady_clock::now();
     const long switchesBefore = contextSwitches();
     for (auto _ : state) {
@@ -183,7 +192,7 @@ void BM_BeatAt200BpmToTheWholeProcess(benchmark::State& state) {
             std::this_thread::sleep_until(due - output.lead());
         }
         timing.due = due.time_since_epoch();
-        path.engine.onTick();
+        path->engine.onTick();
         timing.first = false;
     }
     // Each time a thread of ours sleeps and is woken again: on a virtual machine, these
