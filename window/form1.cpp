@@ -18,6 +18,7 @@
 
 #include "engine/meter.h"
 #include "resources/embedded_resources.h"
+#include "window/instant_mnemonic.h"
 #include "window/spin_button.h"
 #include "window/tempo_key_filter.h"
 #include "window/up_down.h"
@@ -81,7 +82,8 @@ Form1::Form1(ClickOutput& output, const Clock& clock, ResourceLookup resources, 
       SpinButton1(new SpinButton(this)),
       UpDown1(new UpDown(*Slider1, kMinTempo, kMaxTempo, this)),
       Text1(new QLineEdit(qtext(kStartTempoText), this)),
-      tempoKeys_(new TempoKeyFilter(this)) {
+      tempoKeys_(new TempoKeyFilter(this)),
+      mnemonics_(new InstantMnemonic(this)) {
     Command1->setObjectName(QStringLiteral("Command1"));
     Command2->setObjectName(QStringLiteral("Command2"));
     List1->setObjectName(QStringLiteral("List1"));
@@ -110,6 +112,8 @@ Form1::Form1(ClickOutput& output, const Clock& clock, ResourceLookup resources, 
     connect(tempoKeys_, &TempoKeyFilter::entered, this, &Form1::commitTempoEntry);
     connect(&Hitime1, &TickTimer::tick, this, &Form1::onTick);
     Text1->installEventFilter(tempoKeys_);
+    Command1->installEventFilter(mnemonics_);
+    Command2->installEventFilter(mnemonics_);
 
     setFixedSize(kClientSize);
     SpinButton1->setGeometry(kSpinButton1Place);

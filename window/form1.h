@@ -19,6 +19,7 @@ class QSlider;
 
 namespace vindelor {
 
+class InstantMnemonic;
 class SpinButton;
 class TempoKeyFilter;
 class UpDown;
@@ -96,6 +97,7 @@ class Form1 final : public QWidget {
     UpDown* UpDown1;
     QLineEdit* Text1;
     TempoKeyFilter* tempoKeys_;
+    InstantMnemonic* mnemonics_;
 };
 
 }  // namespace vindelor

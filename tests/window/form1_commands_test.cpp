@@ -56,6 +56,23 @@ class Form1CommandsTest : public QObject {
         QCOMPARE(h.output.heard, QStringLiteral("AnnnAnAn"));
     }
 
+    // A button's letter acts as its click does, and as soon: Alt+S starts and stops within the
+    // key press, Alt+A closes.
+    void theButtonsLettersActAtOnce() {
+        WindowHarness h;
+        h.open();
+        QTest::keyClick(h.window, Qt::Key_S, Qt::AltModifier);
+        QCOMPARE(h.Command1->text(), QStringLiteral("&Stop"));
+        QVERIFY(h.window->tickTimer().isEnabled());
+        QTRY_COMPARE(h.output.heard, QStringLiteral("A"));
+        h.clock.time += std::chrono::milliseconds(300);
+        QTest::keyClick(h.window, Qt::Key_S, Qt::AltModifier);
+        QCOMPARE(h.Command1->text(), QStringLiteral("&Start"));
+        QCOMPARE(h.output.stops, std::vector{h.clock.time});
+        QTest::keyClick(h.window, Qt::Key_A, Qt::AltModifier);
+        QVERIFY(!h.window->isVisible());
+    }
+
     void theSelectedMeterIsHeard_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("heard");
