@@ -3,7 +3,8 @@
 #   rig_begin            makes the private folder (RIG_DIR) and arms cleanup on exit
 #   rig_begin_test       the same, showing the logs' tails first when the test fails
 #   rig_start_sound      a PulseAudio of our own with one 48 kHz null sink, RIG_SINK
-#   rig_start_display    an Xvfb on a free display; exports DISPLAY
+#   rig_start_display    an Xvfb on a free display, its keyboard and pointer those of XTest
+#                        when RIG_BIN is set; exports DISPLAY
 #   rig_spawn NAME CMD…  runs CMD in the background, logging to $RIG_DIR/NAME.log, and
 #                        remembers its pid so that cleanup ends it; sets RIG_LAST_PID
 #   rig_stop PID         ends one process started here (TERM, then KILL after 3 s); returns
@@ -132,6 +133,9 @@ rig_start_display() {
     done
     [[ -n "$display" ]] || rig_fail "Xvfb did not start: $(cat "$RIG_DIR/xvfb.log")"
     export DISPLAY=":$display"
+    if [[ -n "${RIG_BIN:-}" ]]; then
+        "$RIG_BIN/rig_xtest" use-devices || rig_fail "XTest does not answer on $DISPLAY"
+    fi
 }
 
 RIG_TITLE="              Vindelor"  # the program's window: 14 blanks, then its name

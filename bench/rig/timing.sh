@@ -11,10 +11,11 @@
 #  2. for each tempo, starts the program, types the tempo, presses "&Start" through XTest,
 #     lets it run S seconds (60; --quick: 10), presses "&Stop" 20 ms before a beat is due,
 #     watches it stopped, and closes it with "&Avbryt";
-#  3. presses "&Start" and "&Stop" ten times at 120 BPM, for the spread of the start latency.
+#  3. presses "&Start" and "&Stop" ten times at 120 BPM, for the spread of the start latency,
+#     and ten times more with their key, Alt+S.
 # The sink's monitor is recorded throughout, 1 ms at a time, its samples tied to the
 # monotonic clock. Intervals are measured in the recording's samples; start latency is from
-# the moment the Start click reached the X server to the first click's onset. CPU is the sum
+# the moment the Start click (or key) reached the X server to the first click's onset. CPU is the sum
 # over the program's threads (schedstat), in % of one core; RSS is taken at the end of the run.
 # Nothing is asserted: the figures are printed, as a Markdown table.
 set -euo pipefail
@@ -170,17 +171,26 @@ measure() {
     fi
 }
 
-# Ten Start/Stop cycles at 120 BPM: each gives an accent at once and a normal click 500 ms on.
+# Ten Start/Stop cycles at 120 BPM, with the mouse or with Alt+S: each gives an accent at once
+# and a normal click 500 ms on.
+press_start() {
+    if [[ "$1" == mouse ]]; then
+        rig_press START_BUTTON
+    else
+        "$RIG_BIN/rig_xtest" keys "$RIG_TITLE" Alt+s
+    fi
+}
+
 start_series() {
-    local report="$RIG_DIR/starts.txt" i press
-    rig_start_recorder starts
+    local how="$1" label="$2" report="$RIG_DIR/starts-$1.txt" i
+    rig_start_recorder "starts-$how"
     rig_start_program "$program"
     sleep 1
     : >"$RIG_DIR/program.starts"
     for ((i = 0; i < 10; i++)); do
-        rig_press START_BUTTON >>"$RIG_DIR/program.starts"
+        press_start "$how" >>"$RIG_DIR/program.starts"
         sleep 0.7
-        rig_press START_BUTTON >/dev/null
+        press_start "$how" >/dev/null
         sleep 0.4
     done
     rig_close_program || true
@@ -188,8 +198,8 @@ start_series() {
     rig_stop_recorder
     "$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" \
         --bpm 120 --starts "$RIG_DIR/program.starts" >"$report"
-    rows+=("| 120, Start/Stop x10 | $(value clicks "$report") | $(value pattern_summary "$report") | - | - | $(value start_latency_range_ms "$report") | - | - | - | - |")
-    echo "Start/Stop series done" >&2
+    rows+=("| $label | $(value clicks "$report") | $(value pattern_summary "$report") | - | - | $(value start_latency_range_ms "$report") | - | - | - | - |")
+    echo "$label done" >&2
 }
 
 echo "Measuring ${seconds} s per tempo: the chain's noise floor, then $tempos BPM" >&2
@@ -199,7 +209,8 @@ probe_starts
 for bpm in $tempos; do
     measure "$bpm"
 done
-start_series
+start_series mouse "120, Start/Stop x10"
+start_series keys "120, Alt+S x10"
 
 echo
 echo "| run | clicks | pattern | mean interval (ms) | worst deviation (ms (samples)) | start latency (ms) | clicks after Stop | CPU running (%) | CPU stopped (%) | RSS (MB) |"

@@ -206,6 +206,20 @@ std::optional<std::int64_t> keys(Display* display, Window window,
     return last;
 }
 
+// The display's core keyboard and pointer take on each event the device it came from; a
+// change of keyboard makes every client fetch the keymap again, a dozen round trips, on the
+// key that caused it. On a desktop the keyboard and mouse in use are the display's already:
+// one Shift and one move through XTest make its devices so before any program starts.
+void useDevices(Display* display) {
+    const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
+    if (shift != 0) {
+        XTestFakeKeyEvent(display, shift, True, CurrentTime);
+        XTestFakeKeyEvent(display, shift, False, CurrentTime);
+    }
+    XTestFakeMotionEvent(display, DefaultScreen(display), 0, 0, CurrentTime);
+    XSync(display, False);
+}
+
 std::vector<std::string> chordsForText(const std::string& text) {
     std::vector<std::string> chords;
     for (char c : text) {
@@ -217,6 +231,7 @@ std::vector<std::string> chordsForText(const std::string& text) {
 int usage() {
     std::fprintf(stderr,
                  "usage: rig_xtest wait-window|gone TITLE SECONDS\n"
+                 "       rig_xtest use-devices\n"
                  "       rig_xtest focus TITLE\n"
                  "       rig_xtest click TITLE X Y [--at NS]\n"
                  "       rig_xtest keys TITLE KEY... [--at NS]\n"
@@ -225,7 +240,8 @@ int usage() {
 }
 
 int run(std::vector<std::string> args) {
-    if (args.size() < 2 || (args.size() < 3 && args[0] != "focus")) {
+    const bool withoutWindow = args.size() == 1 && args[0] == "use-devices";
+    if (!withoutWindow && (args.size() < 2 || (args.size() < 3 && args[0] != "focus"))) {
         return usage();
     }
     std::optional<std::int64_t> at;
@@ -234,7 +250,6 @@ int run(std::vector<std::string> args) {
         args.resize(args.size() - 2);
     }
     const std::string command = args[0];
-    const std::string title = args[1];
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
         std::fprintf(stderr, "rig_xtest: cannot open the display \"%s\"\n",
@@ -250,6 +265,12 @@ int run(std::vector<std::string> args) {
         XCloseDisplay(display);
         return 1;
     }
+    if (withoutWindow) {
+        useDevices(display);
+        XCloseDisplay(display);
+        return 0;
+    }
+    const std::string title = args[1];
     int status = 0;
     if (command == "wait-window" || command == "gone") {
         const double seconds = std::atof(args[2].c_str());
