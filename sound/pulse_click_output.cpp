@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "click_track.h"
@@ -41,6 +43,14 @@ constexpr nanoseconds kLeadMargin = std::chrono::milliseconds(25);
 constexpr nanoseconds kMaxLead = std::chrono::milliseconds(250);
 // A click is never written closer than this ahead of the server's read position.
 constexpr nanoseconds kWriteMargin = std::chrono::milliseconds(3);
+// A beat need not be written the moment it is handed over: the lead leaves room. So after each
+// beat the server's thread sets itself to look at the requests this long after the next beat
+// is expected to be handed over, and a beat handed over no more than kLookWindow before that
+// look is only stored: the window's thread wakes nobody. Any other request wakes the loop.
+constexpr nanoseconds kLookDelay = std::chrono::milliseconds(4);
+constexpr nanoseconds kLookWindow = std::chrono::milliseconds(10);
+// Beats further apart than this (50 BPM is 1.2 s) are not foreseen.
+constexpr nanoseconds kLongestForeseen = std::chrono::seconds(2);
 
 std::size_t indexOf(ClickClip clip) {
     switch (clip) {
@@ -70,9 +80,10 @@ void release(pa_operation* operation) {
 }  // namespace
 
 // Everything here is guarded by the threaded main loop's lock, which the server's thread holds
-// while it runs the callbacks below, but for the request ring and the published clock and
-// latency, which are atomics. A play or a stop only queues a request and wakes the loop: the
-// stream is written on the server's thread, and a beat never waits for it.
+// while it runs the callbacks below, but for the request ring, the published clock and
+// latency and the time of the next look, which are atomics. A play or a stop only queues a
+// request, and wakes the loop unless it is about to look by itself: the stream is written on
+// the server's thread, and a beat never waits for it.
 // Callbacks (marked "server thread") never block, allocate or log, but for the one-time
 // preparation of the clips when a server with a new rate answers.
 struct PulseClickOutput::Impl {
@@ -90,7 +101,8 @@ struct PulseClickOutput::Impl {
         bool stop = false;
         bool startsRun = false;
         std::size_t clip = 0;
-        nanoseconds time{0};  // the beat's due time, or the moment of Stop
+        nanoseconds time{0};        // the beat's due time, or the moment of Stop
+        std::int64_t handedNs = 0;  // when it was handed over, on the monotonic clock
     };
     static constexpr std::uint64_t kQueued = 64;
     std::array<Request, kQueued> requests{};
@@ -98,6 +110,12 @@ struct PulseClickOutput::Impl {
     std::atomic<std::uint64_t> requestsOut{0};  // moved on under the lock only
     int wakeFd = -1;                            // an eventfd: the ring has news
     pa_io_event* wakeEvent = nullptr;
+    // When the server's thread will look at the ring by itself (monotonic ns), or kNoLook.
+    static constexpr std::int64_t kNoLook = std::numeric_limits<std::int64_t>::min();
+    std::atomic<std::int64_t> lookAtNs{kNoLook};
+    pa_time_event* lookTimer = nullptr;
+    std::optional<nanoseconds> lastDue;  // of the last beat written in this run
+    bool workingOff = false;             // in workOffRequests
 
     ~Impl() {
         if (wakeFd >= 0) {
@@ -155,6 +173,7 @@ struct PulseClickOutput::Impl {
         publishClock();
         anchorPending = false;
         track.reset();
+        cancelLook();
     }
 
     void disconnect() {
@@ -399,14 +418,32 @@ struct PulseClickOutput::Impl {
             // A loop that has not run for dozens of requests: they are worked off here.
             workOffRequestsHere();
         }
+        const std::int64_t now = monotonicNs();
         requests[in % kQueued] = request;
-        requestsIn.store(in + 1, std::memory_order_release);
+        requests[in % kQueued].handedNs = now;
+        // Sequentially consistent with the look's own store and load (onLook): either the
+        // look sees this request, or this sees that the look has been.
+        requestsIn.store(in + 1, std::memory_order_seq_cst);
         if (wakeFd < 0) {
             workOffRequestsHere();  // no way to wake the loop
             return;
         }
+        if (!request.stop && !request.startsRun && lookComesSoon(now)) {
+            return;
+        }
+        wakeLoop();
+    }
+
+    // Any thread.
+    void wakeLoop() const {
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = write(wakeFd, &one, sizeof one);
+    }
+
+    // Window's thread: whether the server's thread will look at the ring within the window.
+    bool lookComesSoon(std::int64_t now) const {
+        const std::int64_t look = lookAtNs.load(std::memory_order_seq_cst);
+        return look != kNoLook && look - now <= kLookWindow.count();
     }
 
     void workOffRequestsHere() {
@@ -422,41 +459,88 @@ struct PulseClickOutput::Impl {
         self->workOffRequests();
     }
 
-    // Lock held.
+    static void onLook(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
+        auto* self = static_cast<Impl*>(user);  // server thread
+        self->lookAtNs.store(kNoLook, std::memory_order_seq_cst);
+        self->workOffRequests();
+    }
+
+    // After a beat due at `due` and handed over at `handedNs`: look at the ring when the next
+    // one should have come, if the beats so far tell when that is.
+    void foreseeNextBeat(nanoseconds due, std::int64_t handedNs) {
+        const std::optional<nanoseconds> previous = std::exchange(lastDue, due);
+        if (!previous || due <= *previous || due - *previous > kLongestForeseen) {
+            return;
+        }
+        const std::int64_t look = handedNs + (due - *previous + kLookDelay).count();
+        const std::int64_t wait = look - monotonicNs();
+        if (wait <= 0) {
+            return;
+        }
+        // Told before the timer is set: a look that comes earlier than told only looks sooner.
+        lookAtNs.store(look, std::memory_order_seq_cst);
+        const timeval when = fromNow(static_cast<pa_usec_t>(wait / 1000));
+        if (lookTimer == nullptr) {
+            lookTimer = api->time_new(api, &when, &Impl::onLook, this);
+        } else {
+            api->time_restart(lookTimer, &when);
+        }
+    }
+
+    // No look comes: a beat stored in the belief that one would is taken up by the requests
+    // being worked off, or else on the loop's next turn.
+    void cancelLook() {
+        lastDue.reset();
+        if (lookTimer != nullptr) {
+            api->time_restart(lookTimer, nullptr);
+        }
+        if (lookAtNs.exchange(kNoLook, std::memory_order_seq_cst) != kNoLook && !workingOff &&
+            wakeFd >= 0) {
+            wakeLoop();
+        }
+    }
+
+    // Lock held. Looks for news again after each request: one stored while a beat was being
+    // written, in the belief that a look was coming, is taken up too.
     void workOffRequests() {
-        const std::uint64_t in = requestsIn.load(std::memory_order_acquire);
-        for (std::uint64_t out = requestsOut.load(std::memory_order_relaxed); out != in; ++out) {
+        workingOff = true;
+        for (std::uint64_t out = requestsOut.load(std::memory_order_relaxed);
+             out != requestsIn.load(std::memory_order_seq_cst); ++out) {
             const Request request = requests[out % kQueued];
             requestsOut.store(out + 1, std::memory_order_release);
             if (request.stop) {
                 stopRun(request.time);
             } else {
-                playBeat(request.clip, request.time, request.startsRun);
+                playBeat(request);
             }
         }
+        workingOff = false;
     }
 
-    void playBeat(std::size_t clip, nanoseconds due, bool startsRun) {
+    void playBeat(const Request& request) {
+        const nanoseconds due = request.time;
         runActive = true;
         if (reconnectOnStart) {
             disconnect();
             connect();
         }
-        const ClipSamples& samples = clips[clip];
+        const ClipSamples& samples = clips[request.clip];
         if (!streamReady || samples.empty()) {
             return;
         }
         // A run whose start the output missed (no server then, or one that came back, or an
         // anchor that has not been learned yet) is anchored anew on this beat.
-        if (startsRun || !track.anchored()) {
+        if (request.startsRun || !track.anchored()) {
             startRun(samples, due);
         } else {
             placeBeat(samples, due);
         }
+        foreseeNextBeat(due, request.handedNs);
     }
 
     void stopRun(nanoseconds now) {
         runActive = false;
+        cancelLook();
         if (!streamReady || !playing) {
             return;
         }
@@ -525,6 +609,7 @@ struct PulseClickOutput::Impl {
         }
         release(pa_stream_flush(stream, nullptr, nullptr));
         track.reset();
+        lastDue.reset();
         pa_stream_write(stream, clip.data(), clip.size() * kFrameBytes, nullptr, 0,
                         PA_SEEK_RELATIVE_ON_READ);
         anchorPending = true;
@@ -607,9 +692,10 @@ PulseClickOutput::~PulseClickOutput() {
     }
     pa_threaded_mainloop_lock(impl_->loop);
     impl_->runActive = false;
-    for (pa_time_event* timer : {impl_->corkTimer, impl_->retryTimer}) {
-        if (timer != nullptr) {
-            impl_->api->time_free(timer);
+    for (pa_time_event** timer : {&impl_->corkTimer, &impl_->retryTimer, &impl_->lookTimer}) {
+        if (*timer != nullptr) {
+            impl_->api->time_free(*timer);
+            *timer = nullptr;
         }
     }
     if (impl_->wakeEvent != nullptr) {
