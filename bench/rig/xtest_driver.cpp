@@ -127,6 +127,10 @@ std::int64_t synced(Display* display) {
     return monotonicNs();
 }
 
+// A click as a hand makes one: the button is held down a moment. A push button acts when it
+// is let go, and the click's moment is the release's.
+constexpr int kHoldMs = 60;
+
 std::optional<std::int64_t> click(Display* display, Window window, int x, int y,
                                   std::optional<std::int64_t> at) {
     int rootX = 0;
@@ -137,11 +141,13 @@ std::optional<std::int64_t> click(Display* display, Window window, int x, int y,
     XTestFakeMotionEvent(display, DefaultScreen(display), rootX, rootY, CurrentTime);
     XSync(display, False);
     if (at) {
-        sleepUntil(*at);
+        sleepUntil(*at - std::int64_t{kHoldMs} * 1'000'000);
     } else {
         sleepMs(30);
     }
     XTestFakeButtonEvent(display, 1, True, CurrentTime);
+    XSync(display, False);
+    sleepMs(kHoldMs);
     XTestFakeButtonEvent(display, 1, False, CurrentTime);
     return synced(display);
 }
