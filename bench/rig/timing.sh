@@ -15,8 +15,9 @@
 #     and ten times more with their key, Alt+S.
 # The sink's monitor is recorded throughout, 1 ms at a time, its samples tied to the
 # monotonic clock. Intervals are measured in the recording's samples; start latency is from
-# the moment the Start click's release (or Alt+S) reached the X server to the first click's onset. CPU is the sum
-# over the program's threads (schedstat), in % of one core; RSS is taken at the end of the run.
+# the moment the Start click's release (or Alt+S) reached the X server to the first click's
+# onset. CPU is the sum over the program's threads (schedstat), in % of one core; RSS is taken
+# at the end of the run.
 # Nothing is asserted: the figures are printed, as a Markdown table.
 set -euo pipefail
 
