@@ -82,8 +82,7 @@ Form1::Form1(ClickOutput& output, const Clock& clock, ResourceLookup resources, 
       SpinButton1(new SpinButton(this)),
       UpDown1(new UpDown(*Slider1, kMinTempo, kMaxTempo, this)),
       Text1(new QLineEdit(qtext(kStartTempoText), this)),
-      tempoKeys_(new TempoKeyFilter(this)),
-      mnemonics_(new InstantMnemonic(this)) {
+      tempoKeys_(new TempoKeyFilter(this)) {
     Command1->setObjectName(QStringLiteral("Command1"));
     Command2->setObjectName(QStringLiteral("Command2"));
     List1->setObjectName(QStringLiteral("List1"));
@@ -112,8 +111,9 @@ Form1::Form1(ClickOutput& output, const Clock& clock, ResourceLookup resources, 
     connect(tempoKeys_, &TempoKeyFilter::entered, this, &Form1::commitTempoEntry);
     connect(&Hitime1, &TickTimer::tick, this, &Form1::onTick);
     Text1->installEventFilter(tempoKeys_);
-    Command1->installEventFilter(mnemonics_);
-    Command2->installEventFilter(mnemonics_);
+    auto* mnemonics = new InstantMnemonic(this);
+    Command1->installEventFilter(mnemonics);
+    Command2->installEventFilter(mnemonics);
 
     setFixedSize(kClientSize);
     SpinButton1->setGeometry(kSpinButton1Place);

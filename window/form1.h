@@ -19,7 +19,6 @@ class QSlider;
 
 namespace vindelor {
 
-class InstantMnemonic;
 class SpinButton;
 class TempoKeyFilter;
 class UpDown;
@@ -97,7 +96,6 @@ class Form1 final : public QWidget {
     UpDown* UpDown1;
     QLineEdit* Text1;
     TempoKeyFilter* tempoKeys_;
-    InstantMnemonic* mnemonics_;
 };
 
 }  // namespace vindelor
