@@ -35,6 +35,8 @@ class ClickTrack {
     // frames long.
     void anchor(std::chrono::nanoseconds due, Frames frame, Frames length);
     bool anchored() const { return anchored_; }
+    // Where the run's first click went. Needs an anchor.
+    Frames anchorFrame() const { return anchorFrame_; }
 
     // The frame where the beat due at `due` sounds. Needs an anchor.
     Frames frameOf(std::chrono::nanoseconds due) const;

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+#include "click_track.h"
+#include "request_ring.h"
+#include "stream_clock.h"
+
+namespace vindelor {
+
+// Where each beat of a run goes in the stream, and how early beats must be handed over for
+// that: the rules between the beat clock, the stream's clock and the click track. Plain
+// arithmetic, no I/O. Server thread only.
+//
+// A run is anchored on one beat: its first, or the first after the stream came back. Every
+// later beat goes at the anchor's frame plus its distance from the anchor's due time, so that
+// intervals are exact to the frame. The anchor itself goes where its due time falls on the
+// stream, or, if the server has already taken that, as soon as it can sound whole.
+class BeatPlacement {
+  public:
+    using Frames = ClickTrack::Frames;
+
+    // Beyond how far ahead the server takes data, a beat is handed over this much earlier:
+    // room for the look that writes it (up to RequestRing::kLookWindow after the hand-off)
+    // and for a late wake-up of either thread.
+    static constexpr std::chrono::nanoseconds kLeadMargin = std::chrono::milliseconds(20);
+    // The lead until the stream's clock is known, and the most it may be.
+    static constexpr std::chrono::nanoseconds kUnknownLead = std::chrono::milliseconds(120);
+    static constexpr std::chrono::nanoseconds kMaxLead = std::chrono::milliseconds(500);
+    // A click handed over too late goes this far beyond what the server may have taken.
+    static constexpr std::chrono::nanoseconds kWriteMargin = std::chrono::milliseconds(3);
+    // A beat that waited for the stream is dropped once this late, unless it starts the run.
+    static constexpr std::chrono::nanoseconds kStaleBeat = std::chrono::milliseconds(100);
+    // A run's first click on a sink that rewinds goes this far beyond what plays.
+    static constexpr std::chrono::nanoseconds kStartMargin = std::chrono::milliseconds(2);
+
+    // `quantized`: the server reads in whole quanta (PipeWire's), of `unknownQuantum` frames
+    // until it shows its own.
+    BeatPlacement(std::uint32_t rate, bool quantized, Frames unknownQuantum = 0);
+
+    StreamClock& clock() { return clock_; }
+    const StreamClock& clock() const { return clock_; }
+    const ClickTrack& track() const { return track_; }
+
+    // Forgets the run (a new one starts, or the stream is gone).
+    void forgetRun() { track_.reset(); }
+
+    // The run's first click went in at `frame` (the read position of a corked stream).
+    void anchorAt(const OutputRequest& beat, Frames frame, Frames length);
+    // Anchors the run on `beat`, handed over before the stream's clock was known, now that it
+    // is: where it goes, or none if it waited too long to be worth sounding. A run's first
+    // beat on a sink that `rewinds` may go behind what the server has taken, where the sink
+    // plays: the server has the sink mix that part again, and the click sounds at once.
+    // Needs a clock.
+    std::optional<Frames> anchor(const OutputRequest& beat, Frames length, std::int64_t nowNs,
+                                 bool rewinds);
+    // A later beat of the anchored run: what to write.
+    ClickTrack::Write place(const OutputRequest& beat, Frames length, std::int64_t nowNs);
+    // Stop, handed over at `stop.handedNs`: what to zero so that no click that would start
+    // sounding after it sounds. A server that has already taken a click and cannot rewind
+    // plays it all the same.
+    std::optional<ClickTrack::Write> withdrawAfter(const OutputRequest& stop);
+
+    // How long before its due time a beat must be handed over to be placed exactly: how far
+    // ahead of what plays the server takes data, how far the run's grid lies behind what
+    // played when its anchor was handed over, and a margin.
+    std::chrono::nanoseconds lead() const;
+
+    // The first frame the server has surely not yet taken at `nowNs`. Needs a clock.
+    Frames untakenAt(std::int64_t nowNs) const;
+
+  private:
+    StreamClock clock_;
+    ClickTrack track_;
+    std::int64_t anchorHandedNs_ = 0;
+    std::chrono::nanoseconds anchorAhead_{0};
+};
+
+}  // namespace vindelor

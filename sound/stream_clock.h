@@ -1,0 +1,73 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace vindelor {
+
+// Where the sound server plays in our stream, and how far ahead of that it has already taken
+// data, learned from the server's timing replies. Plain arithmetic, no I/O: the output feeds it
+// the replies it asks for, on its own schedule, and asks it where to write.
+//
+// PulseAudio reports its read index (what the sink has mixed) and the sink's latency (how much
+// of that is still to play): the read index less the latency moves smoothly at the sink's rate,
+// and the read index runs ahead of it by at most the sink's configured latency.
+// PipeWire's pulse server reports no latency and moves its read index in whole quanta, taken
+// at the start of each graph cycle ("quantized"): its points lie on a saw tooth under a straight
+// line, and the read index runs up to one quantum ahead of that line.
+// Either way the playing position is the upper edge of the recent points, drawn at the stream's
+// rate. It is redrawn from every reply, so it follows a sink whose clock drifts against the
+// monotonic clock.
+//
+// Server thread only (the output publishes what the window's thread needs as atomics).
+class StreamClock {
+  public:
+    using Frames = std::int64_t;
+
+    StreamClock(std::uint32_t rate, bool quantized) : rate_(rate), quantized_(quantized) {}
+
+    // A timing reply: at `monotonicNs` the server had read up to `readFrame`, the sink still
+    // had `sinkLatencyNs` of it to play and was set to play `configuredLatencyNs` behind.
+    void addReply(std::int64_t monotonicNs, Frames readFrame, std::int64_t sinkLatencyNs,
+                  std::int64_t configuredLatencyNs);
+    // The stream stopped or is new: what was learned no longer holds.
+    void reset() { count_ = 0; }
+
+    bool valid() const { return count_ > 0; }
+    std::uint32_t rate() const { return rate_; }
+
+    // The frame playing at `monotonicNs`. Needs valid().
+    Frames playingAt(std::int64_t monotonicNs) const;
+    // How far beyond the playing frame the server may have taken data. On a quantized server,
+    // one quantum: the common divisor of the read index's steps once two have been seen, and
+    // `unknownQuantum` until then.
+    Frames horizon() const;
+    // The read index of the latest reply.
+    Frames lastRead() const;
+
+    void setUnknownQuantum(Frames frames) { unknownQuantum_ = frames; }
+
+    // Frames in `ns` at this clock's rate, rounded to the nearest; exact for any range.
+    Frames framesIn(std::int64_t ns) const;
+
+    static constexpr std::size_t kReplies = 8;
+
+  private:
+    struct Reply {
+        std::int64_t monotonicNs;
+        Frames readFrame;
+        Frames latency;
+        Frames configuredLatency;
+    };
+    const Reply& reply(std::size_t age) const;
+
+    std::uint32_t rate_;
+    bool quantized_;
+    std::array<Reply, kReplies> replies_{};
+    std::size_t next_ = 0;
+    std::size_t count_ = 0;
+    Frames unknownQuantum_ = 0;
+};
+
+}  // namespace vindelor

@@ -1,0 +1,162 @@
+#include "sound/beat_placement.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+
+#include "sound/request_ring.h"
+
+namespace vindelor {
+namespace {
+
+using namespace std::chrono_literals;
+using Frames = BeatPlacement::Frames;
+
+constexpr std::int64_t kRate = 48000;
+constexpr std::int64_t kMs = 1'000'000;
+
+// A server as the clock sees it: the frame playing at a monotonic time, and what it reports.
+struct FakeServer {
+    double ppm = 0;          // how much faster the sink runs than the monotonic clock
+    Frames quantum = 0;      // PipeWire: the read index moves in these steps, a cycle ahead
+    std::int64_t latencyNs = 0;  // PulseAudio: how far ahead of what plays the sink has mixed
+
+    double playing(std::int64_t ns) const { return ns * 1e-9 * kRate * (1 + ppm * 1e-6); }
+    Frames read(std::int64_t ns) const {
+        if (quantum > 0) {  // whole quanta, one taken at the start of each cycle
+            return (static_cast<Frames>(playing(ns)) / quantum + 1) * quantum;
+        }
+        return static_cast<Frames>(playing(ns) + latencyNs * 1e-9 * kRate);
+    }
+    void reply(StreamClock& clock, std::int64_t ns) const {
+        clock.addReply(ns, read(ns), quantum > 0 ? 0 : latencyNs, quantum > 0 ? 0 : latencyNs);
+    }
+};
+
+OutputRequest beat(std::chrono::nanoseconds due, std::int64_t handedNs, bool startsRun = false,
+                   std::chrono::nanoseconds ahead = 0ns) {
+    return {.kind = OutputRequest::Kind::Play, .startsRun = startsRun, .due = due, .ahead = ahead,
+            .handedNs = handedNs};
+}
+
+TEST(StreamClockTest, FollowsASinkThatDriftsAndKnowsItsLatency) {
+    FakeServer server{.ppm = 80, .latencyNs = 40 * kMs};
+    StreamClock clock(kRate, false);
+    for (std::int64_t s = 1; s <= 60; ++s) {
+        server.reply(clock, s * 1000 * kMs);
+        // Between replies, a second apart, the clock strays by the drift alone.
+        const std::int64_t later = s * 1000 * kMs + 900 * kMs;
+        EXPECT_NEAR(clock.playingAt(later), server.playing(later), 0.1 * kRate / 1000) << s;
+    }
+    EXPECT_EQ(clock.horizon(), 40 * kRate / 1000);
+}
+
+TEST(StreamClockTest, OnAQuantizedServerNothingBeyondTheHorizonIsEverTaken) {
+    FakeServer server{.quantum = 1024};
+    StreamClock clock(kRate, true);
+    clock.setUnknownQuantum(2048);
+    std::int64_t ns = 5000 * kMs;
+    server.reply(clock, ns);
+    EXPECT_EQ(clock.horizon(), 2048) << "one step seen: the quantum is not known yet";
+    // Replies at uneven distances, as the output asks for them.
+    for (const int gapMs : {30, 40, 80, 150, 700, 1000, 1000, 1000, 1000}) {
+        ns += gapMs * kMs;
+        server.reply(clock, ns);
+        for (std::int64_t t = ns; t < ns + 1000 * kMs; t += 3 * kMs) {
+            ASSERT_GE(clock.playingAt(t) + clock.horizon(), server.read(t)) << t;
+        }
+    }
+    EXPECT_EQ(clock.horizon(), 1024);
+    EXPECT_LE(clock.playingAt(ns) - static_cast<Frames>(server.playing(ns)), 1024);
+}
+
+// A run anchored where a corked PipeWire stream will be read, then beats handed over by the
+// lead the placement asks for: every one lands beyond what the server has taken when it is
+// written, however late in the lead the write comes.
+TEST(BeatPlacementTest, ABeatHandedOverByTheLeadIsWrittenBeforeTheServerTakesIt) {
+    for (const std::int64_t phaseMs : {0, 7, 13, 20}) {
+        FakeServer server{.quantum = 1024};
+        BeatPlacement placement(kRate, true, 2048);
+        const std::int64_t start = 10'000 * kMs + phaseMs * kMs;
+        placement.anchorAt(beat(0ms, start, true), server.read(start), 2500);
+        std::int64_t ns = start;
+        for (const int gapMs : {30, 40, 80, 150}) {
+            ns += gapMs * kMs;
+            server.reply(placement.clock(), ns);
+        }
+        for (int k = 1; k <= 20; ++k) {
+            const std::chrono::nanoseconds due = k * 500ms;
+            const std::int64_t handed = start + (due - placement.lead()).count();
+            const std::int64_t written = handed + RequestRing::kLookWindow.count();
+            const ClickTrack::Write write = placement.place(beat(due, handed), 2500, written);
+            ASSERT_EQ(write.frame, server.read(start) + k * 24000) << "beat " << k;
+            ASSERT_GT(write.frame, server.read(written)) << "phase " << phaseMs << ", beat " << k;
+        }
+    }
+}
+
+TEST(BeatPlacementTest, ARunThatStartsOnARewindingSinkSoundsWhereItPlaysNow) {
+    FakeServer server{.latencyNs = 40 * kMs};
+    BeatPlacement placement(kRate, false);
+    const std::int64_t now = 3000 * kMs;
+    server.reply(placement.clock(), now - kMs);
+    const auto frame = placement.anchor(beat(100s, now - 2 * kMs, true), 2500, now, true);
+    ASSERT_TRUE(frame);
+    EXPECT_NEAR(*frame, server.playing(now) + 2 * kRate / 1000, 2);
+    EXPECT_LT(*frame, server.read(now)) << "behind what the sink has mixed: it rewinds";
+}
+
+TEST(BeatPlacementTest, TheFirstBeatAfterTheServerCameBackKeepsItsPlaceAndTheBeatsAfterIt) {
+    FakeServer server{.latencyNs = 40 * kMs};
+    BeatPlacement placement(kRate, false);
+    // Handed over 120 ms before its due time, while the new stream was opening.
+    const std::int64_t handed = 7000 * kMs;
+    const OutputRequest first = beat(80s, handed, false, 120ms);
+    server.reply(placement.clock(), handed + 30 * kMs);
+    const auto frame = placement.anchor(first, 2500, handed + 31 * kMs, true);
+    ASSERT_TRUE(frame);
+    EXPECT_NEAR(*frame, server.playing(handed + 120 * kMs), 1);
+    const ClickTrack::Write next =
+        placement.place(beat(80s + 500ms, handed + 500 * kMs), 1650, handed + 500 * kMs);
+    EXPECT_EQ(next.frame - *frame, 24000);
+
+    // One the stream came too late for sounds as soon as it can, whole; a later one is dropped.
+    EXPECT_EQ(placement.anchor(first, 2500, handed + 180 * kMs, true),
+              placement.untakenAt(handed + 180 * kMs));
+    EXPECT_FALSE(placement.anchor(first, 2500, handed + 300 * kMs, true));
+}
+
+TEST(BeatPlacementTest, TheLeadIsTheServersHorizonAndAMarginUntilTheClockIsKnownNot) {
+    BeatPlacement placement(kRate, false);
+    EXPECT_EQ(placement.lead(), BeatPlacement::kUnknownLead);
+    FakeServer server{.latencyNs = 40 * kMs};
+    server.reply(placement.clock(), 1000 * kMs);
+    EXPECT_EQ(placement.lead(), 40ms + BeatPlacement::kLeadMargin);
+}
+
+TEST(RequestRingTest, OnlyAnUnforeseenRequestWakesTheServersThread) {
+    RequestRing ring;
+    const std::int64_t ms = kMs;
+    const OutputRequest second = beat(500ms, 1000 * ms);
+    EXPECT_TRUE(ring.needsWake(beat(0ms, 500 * ms, true), 500 * ms)) << "a run's first beat";
+    ring.foreseeNextBeat(0ms, 500 * ms, 500 * ms);
+    const auto look = ring.foreseeNextBeat(500ms, 1000 * ms, 1000 * ms);
+    ASSERT_TRUE(look);
+    EXPECT_EQ(*look, 1000 * ms + 500 * ms + RequestRing::kLookDelay.count());
+    EXPECT_FALSE(ring.needsWake(second, *look - 5 * ms)) << "handed over just before the look";
+    EXPECT_TRUE(ring.needsWake(second, *look - 50 * ms)) << "a new tempo, beats closer";
+    EXPECT_TRUE(ring.needsWake({.kind = OutputRequest::Kind::Stop}, *look - 5 * ms));
+    EXPECT_TRUE(ring.withdrawLook());
+    EXPECT_TRUE(ring.needsWake(second, *look - 5 * ms)) << "the look has been";
+
+    for (std::uint64_t i = 0; i < RequestRing::kCapacity; ++i) {
+        ASSERT_TRUE(ring.push(beat(0ms, 0)));
+    }
+    EXPECT_FALSE(ring.push(beat(0ms, 0)));
+    EXPECT_TRUE(ring.pop());
+    EXPECT_TRUE(ring.push(beat(0ms, 0)));
+}
+
+}  // namespace
+}  // namespace vindelor
