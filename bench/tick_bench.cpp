@@ -42,6 +42,7 @@ class SteppingTiming final : public BeatTiming {
   public:
     std::chrono::nanoseconds dueOfCurrentBeat() const override { return due; }
     bool currentBeatStartsRun() const override { return beat == 0; }
+    std::chrono::nanoseconds now() const override { return due; }
     void next() {
         ++beat;
         due += 500ms;
@@ -54,6 +55,7 @@ class RealTimeTiming final : public BeatTiming {
   public:
     std::chrono::nanoseconds dueOfCurrentBeat() const override { return due; }
     bool currentBeatStartsRun() const override { return first; }
+    std::chrono::nanoseconds now() const override { return due; }
     std::chrono::nanoseconds due{0};
     bool first = true;
 };
@@ -65,7 +67,8 @@ class MemoryOutput final : public ClickOutput {
     void prepare(ClickClip clip, std::span<const std::uint8_t> image) override {
         clips[static_cast<std::size_t>(resourceIdOf(clip) - 101)] = decodeClip(image, 48000);
     }
-    void play(ClickClip clip, std::chrono::nanoseconds due, bool startsRun) override {
+    void play(ClickClip clip, std::chrono::nanoseconds due, std::chrono::nanoseconds,
+              bool startsRun) override {
         const ClipSamples& samples = clips[static_cast<std::size_t>(resourceIdOf(clip) - 101)];
         const auto length = static_cast<ClickTrack::Frames>(samples.size());
         if (startsRun) {

@@ -18,10 +18,11 @@ class ClickOutput {
     // place and unchanged until the output is gone.
     virtual void prepare(ClickClip clip, std::span<const std::uint8_t> image) = 0;
 
-    // Sounds `clip` for the beat due at `due`, cutting off any click still sounding. The first
-    // beat of a run (`startsRun`) sounds at once; the others keep their distance from it
-    // exactly, to the sample.
-    virtual void play(ClickClip clip, std::chrono::nanoseconds due, bool startsRun) = 0;
+    // Sounds `clip` for the beat due at `due`, handed over at `now`, cutting off any click
+    // still sounding. The first beat of a run (`startsRun`) sounds at once; the others keep
+    // their distance from it exactly, to the frame.
+    virtual void play(ClickClip clip, std::chrono::nanoseconds due, std::chrono::nanoseconds now,
+                      bool startsRun) = 0;
 
     // The run has stopped at `now`: a click placed ahead for a beat not yet due never sounds.
     virtual void stop(std::chrono::nanoseconds now) = 0;
@@ -33,6 +34,8 @@ class BeatTiming {
     virtual ~BeatTiming() = default;
     virtual std::chrono::nanoseconds dueOfCurrentBeat() const = 0;
     virtual bool currentBeatStartsRun() const = 0;
+    // The time now, on the clock the due times are on.
+    virtual std::chrono::nanoseconds now() const = 0;
 };
 
 }  // namespace vindelor

@@ -27,7 +27,7 @@ void ClickSoundBank::loadClickSounds(const ResourceLookup& lookup) {
 }
 
 void ClickSoundBank::playClick(ClickClip clip) {
-    output_.play(clip, timing_.dueOfCurrentBeat(), timing_.currentBeatStartsRun());
+    output_.play(clip, timing_.dueOfCurrentBeat(), timing_.now(), timing_.currentBeatStartsRun());
 }
 
 }  // namespace vindelor

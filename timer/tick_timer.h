@@ -35,6 +35,8 @@ class TickTimer : public QObject {
     // run (0 for the first).
     Nanoseconds dueOfCurrentTick() const { return currentDue_; }
     std::int64_t numberOfCurrentTick() const { return currentNumber_; }
+    // The time now on the timer's clock.
+    Nanoseconds now() const { return clock_.now(); }
 
   signals:
     void tick();

@@ -12,6 +12,7 @@ class TimerBeatTiming final : public BeatTiming {
 
     std::chrono::nanoseconds dueOfCurrentBeat() const override { return timer_.dueOfCurrentTick(); }
     bool currentBeatStartsRun() const override { return timer_.numberOfCurrentTick() == 0; }
+    std::chrono::nanoseconds now() const override { return timer_.now(); }
 
   private:
     const TickTimer& timer_;

@@ -142,10 +142,11 @@ class Fakes final : public ClickOutput, public BeatTiming {
     void prepare(ClickClip clip, ByteView image) override {
         prepared.push_back({clip, image.size()});
     }
-    void play(ClickClip, std::chrono::nanoseconds, bool) override {}
+    void play(ClickClip, std::chrono::nanoseconds, std::chrono::nanoseconds, bool) override {}
     void stop(std::chrono::nanoseconds) override {}
     std::chrono::nanoseconds dueOfCurrentBeat() const override { return {}; }
     bool currentBeatStartsRun() const override { return false; }
+    std::chrono::nanoseconds now() const override { return {}; }
     std::vector<std::pair<ClickClip, std::size_t>> prepared;
 };
 

@@ -26,7 +26,8 @@ auto BeatDriver::timed(Call call) {
 void BeatDriver::beat() {
     const ClickClip clip = kAllClickClips[beats_ % 3];
     timed([&] {
-        output_.play(clip, clock_.now() + output_.lead(), startsRun_);
+        const Nanoseconds now = clock_.now();
+        output_.play(clip, now + output_.lead(), now, startsRun_);
         return 0;
     });
     startsRun_ = false;

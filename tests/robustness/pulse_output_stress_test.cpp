@@ -59,7 +59,8 @@ TEST_F(PulseOutputStressTest, ThousandsOfMixedCallsLeaveTheOutputWholeAndPlaying
         if (what < 55) {
             // Now and then a new run, even in the middle of one.
             const bool startsRun = stopped || random() % 25 == 0;
-            output.play(kAllClickClips[random() % 3], clock.now() + output.lead(), startsRun);
+            output.play(kAllClickClips[random() % 3], clock.now() + output.lead(), clock.now(),
+                        startsRun);
             stopped = false;
         } else if (what < 60) {
             output.stop(clock.now());
@@ -79,7 +80,7 @@ TEST_F(PulseOutputStressTest, ThousandsOfMixedCallsLeaveTheOutputWholeAndPlaying
         if (i % 1000 == 999) {
             // A burst faster than the server's thread takes requests in: more than it queues.
             for (int j = 0; j < 300; ++j) {
-                output.play(kAllClickClips[j % 3], clock.now() + output.lead(), j == 0);
+                output.play(kAllClickClips[j % 3], clock.now() + output.lead(), clock.now(), j == 0);
             }
             output.stop(clock.now());
             stopped = true;

@@ -44,7 +44,7 @@ class SimulatedStreamOutput final : public ClickOutput {
         lengths_[index(clip)] = static_cast<Frames>(decodeClip(image, kRate).size());
     }
 
-    void play(ClickClip clip, Nanoseconds due, bool startsRun) override {
+    void play(ClickClip clip, Nanoseconds due, Nanoseconds, bool startsRun) override {
         const Frames length = lengths_[index(clip)];
         if (startsRun) {
             track_.reset();
@@ -85,6 +85,7 @@ class ScheduleTiming final : public BeatTiming {
   public:
     Nanoseconds dueOfCurrentBeat() const override { return due; }
     bool currentBeatStartsRun() const override { return number == 0; }
+    Nanoseconds now() const override { return due; }
     Nanoseconds due{0};
     std::int64_t number = 0;
 };

@@ -26,7 +26,8 @@ namespace test {
 class CountingClickOutput final : public ClickOutput {
   public:
     void prepare(ClickClip, std::span<const std::uint8_t>) override { ++prepared; }
-    void play(ClickClip, std::chrono::nanoseconds, bool startsRun) override {
+    void play(ClickClip, std::chrono::nanoseconds, std::chrono::nanoseconds,
+              bool startsRun) override {
         ++plays;
         runs += startsRun ? 1 : 0;
     }

@@ -15,7 +15,8 @@ class RecordingOutput final : public ClickOutput {
     void prepare(ClickClip clip, std::span<const std::uint8_t> image) override {
         prepared.push_back({clip, image});
     }
-    void play(ClickClip clip, std::chrono::nanoseconds due, bool startsRun) override {
+    void play(ClickClip clip, std::chrono::nanoseconds due, std::chrono::nanoseconds,
+              bool startsRun) override {
         played.push_back({clip, due, startsRun});
     }
     void stop(std::chrono::nanoseconds) override {}
@@ -37,6 +38,7 @@ class FixedTiming final : public BeatTiming {
   public:
     std::chrono::nanoseconds dueOfCurrentBeat() const override { return due; }
     bool currentBeatStartsRun() const override { return first; }
+    std::chrono::nanoseconds now() const override { return due; }
     std::chrono::nanoseconds due{0};
     bool first = false;
 };

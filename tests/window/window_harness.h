@@ -24,7 +24,8 @@ class RecordingClickOutput final : public ClickOutput {
     void prepare(ClickClip clip, std::span<const std::uint8_t>) override {
         prepared.push_back(clip);
     }
-    void play(ClickClip clip, std::chrono::nanoseconds, bool startsRun) override {
+    void play(ClickClip clip, std::chrono::nanoseconds, std::chrono::nanoseconds,
+              bool startsRun) override {
         heard += clip == ClickClip::AccentClick         ? u'A'
                  : clip == ClickClip::TripleAccentClick ? u'T'
                                                         : u'n';
