@@ -1,21 +1,30 @@
-// Finds the clicks in a monitor recording and reports, as key=value lines, how steady they
-// were and when they sounded against the presses that started and stopped them.
+// Finds the clicks in a recording and reports, as key=value lines, how steady they were and
+// when they sounded against the presses that started and stopped them.
 //
-//   rig_analyse --wav rec.wav --timing rec.timing --bpm 120
-//               [--start-ns T] [--stop-ns T] [--starts FILE] [--list]
+//   rig_analyse --wav rec.wav --timing rec.timing --bpm 120 [--presses FILE] [--list]
 //
-// Intervals are measured in the recording's own samples (the sink's clock); times of presses
-// are CLOCK_MONOTONIC and are compared through the recorder's timing log. Clicks after the
-// Stop press are counted, and kept out of the interval figures. --starts names a file of
-// press times, one a line: the start latency of each (to the first click after it) is listed.
+// FILE holds one line per run, "start_ns [stop_ns [bpm]]": the CLOCK_MONOTONIC times at which
+// Start and Stop reached the X server, and the run's tempo if not --bpm. Intervals are measured within each run, in the recording's
+// own samples (the sink's clock); the program's clicks after a Stop are counted and kept out
+// of them. Reference clicks ('R', the rig's own regular track) are measured apart: a machine
+// that holds the sink back moves them too. Without FILE the whole recording is one run.
+//
+// A PulseAudio sink plays a run's first click at once by rewinding: it mixes again what it
+// had already mixed ahead. Its monitor cannot show that: it hands out what it had before the
+// rewind, and the first click comes out without its start. Such a click is dated back by what
+// is missing of it (counted as "rewound"). For the same reason a click taken back at Stop
+// may show as a fragment; fragments after Stop are counted apart from clicks.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <fstream>
+#include <limits>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,11 +41,77 @@ struct Options {
     std::string wavPath;
     std::string timingPath;
     int bpm = 0;
-    std::optional<std::int64_t> startNs;
-    std::optional<std::int64_t> stopNs;
-    std::string startsPath;
+    std::string pressesPath;
     bool list = false;
 };
+
+struct Run {
+    double startNs = 0;
+    std::optional<double> stopNs;
+    int bpm = 0;
+};
+
+struct TimedClick {
+    DetectedClick click;
+    double atNs;
+};
+
+// Half the shortest clip, the normal click's 34 ms.
+constexpr double kShortestClickMs = 17;
+
+struct ClipShape {
+    ClickKind kind;
+    double pitchHz;
+    double lengthMs;
+};
+// A run starts on an accent.
+constexpr ClipShape kAccentShapes[] = {{ClickKind::accent, 902, 52.625},
+                                       {ClickKind::tripleAccent, 902, 101.875}};
+
+// A first click recorded without its start: which clip it was, with its onset dated back by
+// what is missing against a whole click of its kind in the same recording (or, if none, the
+// clip's own length). Of the click as recorded and each accent it may be the rest of, the one
+// whose start falls nearest one interval before the next click; none if that is the click as
+// recorded.
+std::optional<DetectedClick> restoreStart(const DetectedClick& cut, const DetectedClick* next,
+                                          double nominalSamples, double rate,
+                                          const std::vector<DetectedClick>& all) {
+    const auto miss = [&](const DetectedClick& click) {
+        return next != nullptr ? std::abs(next->onset - click.onset - nominalSamples) : 0.0;
+    };
+    std::optional<DetectedClick> best;
+    double bestMiss = cut.kind != ClickKind::unknown ? miss(cut)
+                                                     : std::numeric_limits<double>::infinity();
+    for (const ClipShape& shape : kAccentShapes) {
+        if (std::abs(cut.pitchHz - shape.pitchHz) > 0.035 * shape.pitchHz) {
+            continue;
+        }
+        std::vector<double> wholeLengths;
+        for (const DetectedClick& click : all) {
+            if (click.kind == shape.kind) {
+                wholeLengths.push_back(click.lengthMs);
+            }
+        }
+        double wholeMs = shape.lengthMs;
+        if (!wholeLengths.empty()) {
+            std::ranges::nth_element(wholeLengths, wholeLengths.begin() +
+                                                       static_cast<std::ptrdiff_t>(wholeLengths.size() / 2));
+            wholeMs = wholeLengths[wholeLengths.size() / 2];
+        }
+        if (cut.lengthMs > wholeMs - 0.5) {
+            continue;
+        }
+        DetectedClick restored = cut;
+        restored.onset -= (wholeMs - cut.lengthMs) * rate / 1000;
+        restored.lengthMs = wholeMs;
+        restored.kind = shape.kind;
+        if (miss(restored) < bestMiss) {
+            bestMiss = miss(restored);
+            best = restored;
+        }
+    }
+    return best;
+}
 
 bool parse(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
@@ -55,17 +130,62 @@ bool parse(int argc, char** argv, Options& options) {
             options.timingPath = value;
         } else if (name == "--bpm") {
             options.bpm = std::atoi(value);
-        } else if (name == "--start-ns") {
-            options.startNs = std::atoll(value);
-        } else if (name == "--stop-ns") {
-            options.stopNs = std::atoll(value);
-        } else if (name == "--starts") {
-            options.startsPath = value;
+        } else if (name == "--presses") {
+            options.pressesPath = value;
         } else {
             return false;
         }
     }
     return !options.wavPath.empty() && !options.timingPath.empty() && options.bpm > 0;
+}
+
+std::vector<Run> readRuns(const std::string& path, int bpm) {
+    std::vector<Run> runs;
+    if (path.empty()) {
+        runs.push_back({-std::numeric_limits<double>::infinity(), std::nullopt, bpm});
+        return runs;
+    }
+    std::ifstream file(path);
+    if (!file) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::string line;
+    while (std::getline(file, line)) {
+        std::istringstream fields(line);
+        long long start = 0;
+        long long stop = 0;
+        if (!(fields >> start)) {
+            continue;
+        }
+        Run run{static_cast<double>(start), std::nullopt, bpm};
+        if (fields >> stop && stop > 0) {
+            run.stopNs = static_cast<double>(stop);
+        }
+        fields >> run.bpm;
+        runs.push_back(run);
+    }
+    return runs;
+}
+
+void printList(const char* key, const std::vector<double>& values) {
+    std::printf("%s=", key);
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        std::printf(k == 0 ? "%.2f" : ",%.2f", values[k]);
+    }
+    std::printf("\n");
+}
+
+void printRange(const char* key, std::vector<double> values) {
+    if (values.empty()) {
+        return;
+    }
+    std::ranges::sort(values);
+    if (values.size() == 1) {
+        std::printf("%s=%.2f\n", key, values.front());
+    } else {
+        std::printf("%s=%.1f / %.1f / %.1f\n", key, values.front(), values[values.size() / 2],
+                    values.back());
+    }
 }
 
 int run(const Options& options) {
@@ -78,97 +198,122 @@ int run(const Options& options) {
     const TimeMap timeMap = TimeMap::fromLog(log, recording.sampleRate);
     ClickDetectorSettings settings;
     settings.sampleRate = recording.sampleRate;
-    const std::vector<DetectedClick> all = detectClicks(recording.samples, settings);
+    const std::vector<DetectedClick> detected = detectClicks(recording.samples, settings);
+    const std::vector<Run> runs = readRuns(options.pressesPath, options.bpm);
 
-    std::vector<DetectedClick> running;
-    std::string kinds;
-    int afterStop = 0;
-    double firstAfterStopMs = 0;
-    for (const DetectedClick& click : all) {
-        const auto at = timeMap.monotonicNsAt(click.onset);
-        if (options.list) {
-            std::printf("click onset=%.3f time_ns=%.0f kind=%c pitch_hz=%.1f length_ms=%.2f\n",
-                        click.onset, at.value_or(0), static_cast<char>(click.kind), click.pitchHz,
-                        click.lengthMs);
-        }
-        if (options.stopNs && at && *at > static_cast<double>(*options.stopNs)) {
-            if (afterStop++ == 0) {
-                firstAfterStopMs = (*at - static_cast<double>(*options.stopNs)) / 1e6;
-            }
+    std::vector<TimedClick> program;
+    std::vector<DetectedClick> reference;
+    for (const DetectedClick& click : detected) {
+        // One that sounded as the recording began may be only its end.
+        if (click.onset < 0.005 * recording.sampleRate) {
             continue;
         }
-        running.push_back(click);
-        kinds += static_cast<char>(click.kind);
+        const double at = timeMap.monotonicNsAt(click.onset).value_or(std::nan(""));
+        if (options.list) {
+            std::printf("click onset=%.3f time_ns=%.0f kind=%c pitch_hz=%.1f length_ms=%.2f\n",
+                        click.onset, at, static_cast<char>(click.kind), click.pitchHz,
+                        click.lengthMs);
+        }
+        if (click.kind == ClickKind::reference) {
+            reference.push_back(click);
+        } else {
+            program.push_back({click, at});
+        }
     }
 
-    std::printf("clicks=%zu\n", running.size());
+    std::string kinds;
+    std::string runPatterns;
+    int clicks = 0;
+    int rewound = 0;
+    int afterStop = 0;
+    int fragmentsAfterStop = 0;
+    int intervals = 0;
+    double spanSamples = 0;
+    double worstSamples = 0;
+    std::vector<double> startLatencies;
+    std::vector<double> stopOffsets;
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        const Run& run = runs[r];
+        const double nextStart = r + 1 < runs.size() ? runs[r + 1].startNs
+                                                     : std::numeric_limits<double>::infinity();
+        const double stop = run.stopNs.value_or(nextStart);
+        std::vector<DetectedClick> running;
+        for (const TimedClick& timed : program) {
+            // A click up to 20 ms before the press would be the map's error, not sound.
+            if (timed.atNs < run.startNs - 20e6 || timed.atNs >= nextStart - 20e6) {
+                continue;
+            }
+            if (timed.atNs > stop) {
+                // Shorter than any clip: a part of one, not a click heard.
+                ++(timed.click.lengthMs < kShortestClickMs ? fragmentsAfterStop : afterStop);
+            } else {
+                running.push_back(timed.click);
+            }
+        }
+        if (!running.empty()) {
+            const DetectedClick* next = running.size() > 1 ? &running[1] : nullptr;
+            if (const auto restored = restoreStart(running.front(), next,
+                                                   recording.sampleRate * 60 / run.bpm,
+                                                   recording.sampleRate, detected)) {
+                running.front() = *restored;
+                ++rewound;
+            }
+        }
+        runPatterns += r == 0 ? "" : ",";
+        for (const DetectedClick& click : running) {
+            kinds += static_cast<char>(click.kind);
+            runPatterns += static_cast<char>(click.kind);
+        }
+        const double nominalNs = 60e9 / run.bpm;
+        clicks += static_cast<int>(running.size());
+        if (run.startNs > -std::numeric_limits<double>::infinity() && !running.empty()) {
+            if (const auto first = timeMap.monotonicNsAt(running.front().onset)) {
+                startLatencies.push_back((*first - run.startNs) / 1e6);
+            }
+        }
+        if (run.stopNs && !running.empty()) {
+            if (const auto last = timeMap.monotonicNsAt(running.back().onset)) {
+                stopOffsets.push_back((*last + nominalNs - *run.stopNs) / 1e6);
+            }
+        }
+        const IntervalStats stats = measureIntervals(running, run.bpm, recording.sampleRate);
+        if (stats.intervals > 0) {
+            intervals += stats.intervals;
+            spanSamples += stats.meanMs * stats.intervals * recording.sampleRate / 1000;
+            worstSamples = std::max(worstSamples, stats.worstDeviationSamples);
+        }
+    }
+
+    std::printf("clicks=%d\n", clicks);
+    std::printf("rewound_first_clicks=%d\n", rewound);
     std::printf("pattern=%s\n", kinds.c_str());
     std::printf("pattern_summary=%s\n", summarizePattern(kinds).c_str());
-    const IntervalStats stats = measureIntervals(running, options.bpm, recording.sampleRate);
-    std::printf("nominal_ms=%.6f\n", stats.nominalMs);
-    if (stats.intervals > 0) {
-        std::printf("mean_interval_ms=%.6f\n", stats.meanMs);
-        std::printf("mean_error_ms=%.6f\n", stats.meanMs - stats.nominalMs);
-        std::printf("worst_deviation_ms=%.4f\n", stats.worstDeviationMs);
-        std::printf("worst_deviation_samples=%.3f\n", stats.worstDeviationSamples);
-        for (const auto& [kind, offset] : stats.onsetOffsetSamples) {
-            std::printf("onset_offset_%c_samples=%.3f\n", static_cast<char>(kind), offset);
-        }
+    std::printf("pattern_runs=%s\n", runPatterns.c_str());
+    if (intervals > 0) {
+        std::printf("intervals=%d\n", intervals);
+        std::printf("mean_interval_ms=%.6f\n", spanSamples / intervals * 1000 / recording.sampleRate);
+        std::printf("worst_deviation_samples=%.3f\n", worstSamples);
+        std::printf("worst_deviation_ms=%.4f\n", worstSamples * 1000 / recording.sampleRate);
     }
-    if (options.startNs && !running.empty()) {
-        const auto first = timeMap.monotonicNsAt(running.front().onset);
-        if (first) {
-            std::printf("start_latency_ms=%.2f\n",
-                        (*first - static_cast<double>(*options.startNs)) / 1e6);
-        }
+    if (!startLatencies.empty()) {
+        printList("start_latencies_ms", startLatencies);
+        printRange("start_latency_ms", startLatencies);
     }
-    if (options.stopNs) {
+    if (!stopOffsets.empty()) {
+        printList("stop_before_beat_ms", stopOffsets);
+    }
+    if (!options.pressesPath.empty()) {
         std::printf("clicks_after_stop=%d\n", afterStop);
-        if (afterStop > 0) {
-            std::printf("first_after_stop_ms=%.2f\n", firstAfterStopMs);
-        }
+        std::printf("fragments_after_stop=%d\n", fragmentsAfterStop);
     }
-    if (!options.startsPath.empty()) {
-        std::ifstream starts(options.startsPath);
-        if (!starts) {
-            std::fprintf(stderr, "rig_analyse: cannot read %s\n", options.startsPath.c_str());
-            return 1;
-        }
-        std::vector<double> latencies;
-        int silent = 0;
-        long long pressNs = 0;
-        while (starts >> pressNs) {
-            const auto press = static_cast<double>(pressNs);
-            std::optional<double> latency;
-            for (const DetectedClick& click : all) {
-                const auto at = timeMap.monotonicNsAt(click.onset);
-                // A click up to 20 ms before the press would be the clock's error, not sound.
-                if (at && *at > press - 20e6) {
-                    latency = (*at - press) / 1e6;
-                    break;
-                }
-            }
-            if (latency) {
-                latencies.push_back(*latency);
-            } else {
-                ++silent;
-            }
-        }
-        std::printf("start_latencies_ms=");
-        for (std::size_t k = 0; k < latencies.size(); ++k) {
-            std::printf(k == 0 ? "%.2f" : ",%.2f", latencies[k]);
-        }
-        std::printf("\n");
-        std::printf("starts_without_click=%d\n", silent);
-        if (!latencies.empty()) {
-            std::ranges::sort(latencies);
-            std::printf("start_latency_range_ms=%.1f / %.1f / %.1f\n", latencies.front(),
-                        latencies[latencies.size() / 2], latencies.back());
-        }
+    std::printf("reference_clicks=%zu\n", reference.size());
+    if (reference.size() >= 2) {
+        const IntervalStats stats = measureIntervals(reference, options.bpm, recording.sampleRate);
+        std::printf("reference_worst_deviation_samples=%.3f\n", stats.worstDeviationSamples);
     }
     std::printf("sink_drift_ppm=%.1f\n", timeMap.driftPpm());
-    std::printf("monitor_latency_ms=%.3f\n", timeMap.medianLatencyNs() / 1e6);
-    std::printf("monitor_latency_spread_ms=%.3f\n", timeMap.latencySpreadNs() / 1e6);
+    std::printf("anchor_stray_ms=%.3f / %.3f\n", timeMap.medianStrayNs() / 1e6,
+                timeMap.wideStrayNs() / 1e6);
     return 0;
 }
 
@@ -179,8 +324,8 @@ int main(int argc, char** argv) {
     vindelor::rig::Options options;
     if (!vindelor::rig::parse(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: rig_analyse --wav FILE --timing FILE --bpm N [--start-ns T] "
-                     "[--stop-ns T] [--starts FILE] [--list]\n");
+                     "usage: rig_analyse --wav FILE --timing FILE --bpm N [--presses FILE] "
+                     "[--list]\n");
         return 2;
     }
     try {

@@ -11,6 +11,8 @@ constexpr double kAccentPitchHz = 902;
 constexpr double kNormalLengthMs = 34.4;
 constexpr double kAccentLengthMs = 52.6;
 constexpr double kTripleAccentLengthMs = 101.9;
+constexpr double kReferencePitchHz = 1400;
+constexpr double kReferenceLengthMs = 20;
 
 // A clip's measured pitch and length may stray this far from its own, relatively. Halfway
 // between the two pitches is 3.9 % from either; the lengths are 35 % apart or more.
@@ -35,6 +37,10 @@ ClickKind classifyClick(double pitchHz, double lengthMs) {
         if (near(lengthMs, kTripleAccentLengthMs, kLengthTolerance)) {
             return ClickKind::tripleAccent;
         }
+    }
+    if (near(pitchHz, kReferencePitchHz, kPitchTolerance) &&
+        near(lengthMs, kReferenceLengthMs, kLengthTolerance)) {
+        return ClickKind::reference;
     }
     return ClickKind::unknown;
 }

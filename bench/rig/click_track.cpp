@@ -22,8 +22,10 @@ Clip clipFor(char kind) {
             return {902, 52.6};
         case 'T':
             return {902, 101.9};
+        case 'R':
+            return {1400, 20};
         default:
-            throw std::invalid_argument("a click track pattern holds only 'A', 'T' and 'n'");
+            throw std::invalid_argument("a click track pattern holds only 'A', 'T', 'n' and 'R'");
     }
 }
 

@@ -11,7 +11,7 @@ namespace vindelor::rig {
 struct ClickTrackSettings {
     double sampleRate = 48000;
     int bpm = 120;
-    std::string_view pattern = "Annn";  // 'A', 'T' or 'n' per beat, repeated
+    std::string_view pattern = "Annn";  // 'A', 'T', 'n' or 'R' (reference) per beat, repeated
     double seconds = 10;                // of beats; the track ends with the last clip
     double leadInSeconds = 0.2;         // silence before the first click
 };

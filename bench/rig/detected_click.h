@@ -9,6 +9,7 @@ enum class ClickKind : char {
     normal = 'n',        // about 835 Hz, about 34 ms
     accent = 'A',        // about 902 Hz, about 53 ms
     tripleAccent = 'T',  // about 902 Hz, about 102 ms
+    reference = 'R',     // about 1400 Hz, about 20 ms: the rig's own regular track
     unknown = '?',       // a fragment, or a sound that is none of the three
 };
 

@@ -1,6 +1,6 @@
 // Writes a perfectly regular click track as 32-bit float mono WAV at 48 kHz.
 //
-//   rig_click_track --out FILE [--bpm 120] [--seconds 10] [--pattern Annn]
+//   rig_click_track --out FILE [--bpm 120] [--seconds 10] [--pattern Annn] [--lead-in 0.2]
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
             settings.seconds = std::atof(value);
         } else if (name == "--pattern") {
             pattern = value;
+        } else if (name == "--lead-in") {
+            settings.leadInSeconds = std::atof(value);
         } else {
             out.clear();
             break;
@@ -33,7 +35,8 @@ int main(int argc, char** argv) {
     }
     if (out.empty() || argc % 2 == 0) {
         std::fprintf(
-            stderr, "usage: rig_click_track --out FILE [--bpm N] [--seconds S] [--pattern Annn]\n");
+            stderr, "usage: rig_click_track --out FILE [--bpm N] [--seconds S] [--pattern Annn] "
+                     "[--lead-in S]\n");
         return 2;
     }
     settings.pattern = pattern;

@@ -2,7 +2,9 @@
 # Source this file from bash; it defines functions only:
 #   rig_begin            makes the private folder (RIG_DIR) and arms cleanup on exit
 #   rig_begin_test       the same, showing the logs' tails first when the test fails
-#   rig_start_sound      a PulseAudio of our own with one 48 kHz null sink, RIG_SINK
+#   rig_start_sound [pulseaudio|pipewire]   a sound server of our own with one 48 kHz null
+#                        sink, RIG_SINK; rig_restart_pulse starts its pulse server again
+#   rig_server_cpu_ns, rig_sink_latency   the server's CPU so far, the sink's latency
 #   rig_start_display    an Xvfb on a free display, its keyboard and pointer those of XTest
 #                        when RIG_BIN is set; exports DISPLAY
 #   rig_spawn NAME CMD…  runs CMD in the background, logging to $RIG_DIR/NAME.log, and
@@ -10,13 +12,14 @@
 #   rig_stop PID         ends one process started here (TERM, then KILL after 3 s); returns
 #                        its exit status
 #   rig_cleanup          ends everything started here, newest first, and removes RIG_DIR
-#   rig_start_recorder NAME   records the null sink's monitor into $RIG_DIR/NAME.wav, with its
+#   rig_start_recorder NAME   records what the sink plays into $RIG_DIR/NAME.wav, with its
 #                        timing log in $RIG_DIR/NAME.timing; RIG_RECORDER_PID
 #   rig_stop_recorder    ends the recording; fails if samples were lost
+#   rig_start_reference BPM SECONDS   plays a regular track of reference clicks
 #   rig_start_program EXE     starts the program, waits for its window and for its connection
 #                        to the sound server; RIG_PROGRAM_PID
 #   rig_close_program    presses "&Avbryt" and waits for the program to end; RIG_PROGRAM_STATUS
-# The tools are taken from RIG_BIN (rig_record, rig_xtest, ...).
+# The tools are taken from RIG_BIN (rig_record_pulse, rig_xtest, ...).
 # Nothing here touches the desktop's own server or display: every client started after
 # rig_start_sound talks only to the private server through PULSE_SERVER.
 
@@ -90,34 +93,121 @@ rig_fail() {
     exit 1
 }
 
-# PulseAudio as root without --system: its state, runtime and config folders all point into
-# RIG_DIR, it loads nothing but the null sink and a unix socket, and clients never autospawn
-# another one. norewinds=1 keeps the first milliseconds of a new stream in the monitor.
+# A sound server of our own, as a desktop runs it: rig_start_sound [pulseaudio|pipewire]
+# (default $RIG_SERVER, else pulseaudio). Either way as root, its state, runtime and config
+# folders in RIG_DIR, one 48 kHz null sink named RIG_SINK that is the default, a unix socket
+# that clients reach through PULSE_SERVER, and no client autospawning another server.
+#   pulseaudio: only the null sink (rewinds on, as a desktop's sinks rewind) and the socket.
+#   pipewire:   pipewire, wireplumber and pipewire-pulse on a session bus of their own; the
+#               sink is PipeWire's own, so that it outlives a restart of pipewire-pulse.
+# Sets RIG_SERVER, RIG_PULSE_PID (the process clients talk to) and RIG_SERVER_PIDS (all of
+# the server's processes, for their CPU).
 rig_start_sound() {
-    command -v pulseaudio >/dev/null || rig_fail "pulseaudio is missing (bash scripts/install-deps.sh --tests)"
+    RIG_SERVER="${1:-${RIG_SERVER:-pulseaudio}}"
     command -v pactl >/dev/null || rig_fail "pactl is missing (bash scripts/install-deps.sh --tests)"
     local home="$RIG_DIR/home" run="$RIG_DIR/run"
-    mkdir -p "$home/.config/pulse" "$run/pulse"
+    mkdir -p "$home/.config/pulse" "$home/.config/pipewire/pipewire.conf.d" "$run/pulse"
     chmod 700 "$home" "$run"
     printf 'autospawn = no\n' >"$home/.config/pulse/client.conf"
     export HOME="$home" XDG_RUNTIME_DIR="$run" XDG_CONFIG_HOME="$home/.config"
+    export XDG_STATE_HOME="$home/.state" PIPEWIRE_RUNTIME_DIR="$run"
     export PULSE_RUNTIME_PATH="$run/pulse" PULSE_STATE_PATH="$home/state"
     export PULSE_CLIENTCONFIG="$home/.config/pulse/client.conf"
     export PULSE_SERVER="unix:$run/pulse/native"
     RIG_SINK=rig
+    case "$RIG_SERVER" in
+        pulseaudio) rig_start_pulseaudio ;;
+        pipewire) rig_start_pipewire ;;
+        *) rig_fail "no such sound server: $RIG_SERVER (pulseaudio or pipewire)" ;;
+    esac
+}
+
+rig_start_pulseaudio() {
+    command -v pulseaudio >/dev/null || rig_fail "pulseaudio is missing (bash scripts/install-deps.sh --tests)"
     rig_spawn pulseaudio pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
-        --log-target=stderr --log-level=error \
-        -L "module-null-sink sink_name=$RIG_SINK rate=48000 norewinds=1" \
-        -L "module-native-protocol-unix auth-anonymous=1 socket=$run/pulse/native"
+        --log-target=stderr --log-level=${RIG_PA_LOG:-error} \
+        -L "module-null-sink sink_name=$RIG_SINK rate=48000" \
+        -L "module-native-protocol-unix auth-anonymous=1 socket=$XDG_RUNTIME_DIR/pulse/native"
     RIG_PULSE_PID=$RIG_LAST_PID
+    RIG_SERVER_PIDS=("$RIG_PULSE_PID")
+    rig_wait_for_sink pulseaudio
+}
+
+rig_start_pipewire() {
+    command -v pipewire-pulse >/dev/null || rig_fail "pipewire-pulse is missing (bash scripts/install-deps.sh --tests)"
+    cat >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/rig-sink.conf" <<CONF
+context.objects = [ { factory = adapter args = { factory.name = support.null-audio-sink
+    node.name = "$RIG_SINK" media.class = "Audio/Sink" audio.rate = 48000 audio.channels = 2
+    audio.position = [ FL FR ] monitor.channel-volumes = true object.linger = true
+    node.driver = true } } ]
+CONF
+    # WirePlumber wants a session bus.
+    rig_spawn dbus dbus-daemon --session --nofork --address="unix:path=$XDG_RUNTIME_DIR/bus"
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+    local i
+    for ((i = 0; i < 50; i++)); do
+        [[ -S "$XDG_RUNTIME_DIR/bus" ]] && break
+        sleep 0.02
+    done
+    rig_spawn pipewire pipewire
+    RIG_SERVER_PIDS=("$RIG_LAST_PID")
+    rig_spawn wireplumber wireplumber
+    RIG_SERVER_PIDS+=("$RIG_LAST_PID")
+    rig_start_pipewire_pulse
+}
+
+# pipewire-pulse alone: the pulse server of a running PipeWire, started again after a crash.
+rig_start_pipewire_pulse() {
+    rig_spawn pipewire-pulse pipewire-pulse
+    RIG_PULSE_PID=$RIG_LAST_PID
+    RIG_SERVER_PIDS=("${RIG_SERVER_PIDS[@]:0:2}" "$RIG_PULSE_PID")
+    rig_wait_for_sink pipewire-pulse
+}
+
+rig_wait_for_sink() {
     local i
     for ((i = 0; i < 100; i++)); do
-        pactl info >/dev/null 2>&1 && return 0
+        if pactl list sinks short 2>/dev/null | grep -q "^[0-9]*[[:space:]]$RIG_SINK[[:space:]]"; then
+            pactl set-default-sink "$RIG_SINK" >/dev/null 2>&1 && return 0
+        fi
         kill -0 "$RIG_PULSE_PID" 2>/dev/null || break
-        sleep 0.1
+        sleep 0.05
     done
-    cat "$RIG_DIR/pulseaudio.log" >&2
-    rig_fail "the private sound server did not start"
+    cat "$RIG_DIR/$1.log" >&2
+    rig_fail "the private sound server ($RIG_SERVER) did not start"
+}
+
+# Starts the pulse server again after it was killed: the whole PulseAudio, or pipewire-pulse.
+rig_restart_pulse() {
+    if [[ "$RIG_SERVER" == pipewire ]]; then
+        rig_start_pipewire_pulse
+    else
+        rig_start_pulseaudio
+    fi
+}
+
+# Prints the server's CPU time so far, in ns, summed over its processes' threads.
+rig_server_cpu_ns() {
+    local pid total=0 ns rest file
+    for pid in "${RIG_SERVER_PIDS[@]}"; do
+        for file in /proc/"$pid"/task/*/schedstat; do
+            read -r ns rest <"$file" 2>/dev/null || continue
+            total=$((total + ns))
+        done
+    done
+    echo "$total"
+}
+
+# Prints the sink's latency as the server reports it: "configured ms" on PulseAudio; on
+# PipeWire, which reports none, "-".
+rig_sink_latency() {
+    if [[ "$RIG_SERVER" == pipewire ]]; then
+        echo "-"
+        return
+    fi
+    pactl list sinks 2>/dev/null | awk -v sink="$RIG_SINK" '
+        /^[[:space:]]*Name:/ { mine = ($2 == sink) }
+        mine && /configured/ { for (i = 1; i <= NF; i++) if ($i == "configured") printf "%.1f\n", $(i + 1) / 1000 }'
 }
 
 rig_start_display() {
@@ -160,11 +250,20 @@ rig_set_tempo() {
         "$RIG_BIN/rig_xtest" type "$RIG_TITLE" "$1"$'\n' >/dev/null
 }
 
+# Records what the sink plays without pulling its latency down: on PulseAudio a monitor
+# recording no more eager than the sink itself, tied to the clock through the server's timing
+# replies; on PipeWire a recording on PipeWire's own API at the graph's quantum, stamped with
+# the driver's time.
 rig_start_recorder() {
     local name="$1" i
     RIG_RECORDING="$RIG_DIR/$name"
-    rig_spawn "$name-recorder" "$RIG_BIN/rig_record" --device "$RIG_SINK.monitor" \
-        --wav "$RIG_RECORDING.wav" --log "$RIG_RECORDING.timing" --fragment-ms 1
+    if [[ "$RIG_SERVER" == pipewire ]]; then
+        rig_spawn "$name-recorder" "$RIG_BIN/rig_record_pipewire" --sink "$RIG_SINK" \
+            --wav "$RIG_RECORDING.wav" --log "$RIG_RECORDING.timing"
+    else
+        rig_spawn "$name-recorder" "$RIG_BIN/rig_record_pulse" --device "$RIG_SINK.monitor" \
+            --wav "$RIG_RECORDING.wav" --log "$RIG_RECORDING.timing" --latency-ms 40
+    fi
     RIG_RECORDER_PID=$RIG_LAST_PID
     for ((i = 0; i < 100; i++)); do
         grep -q '^recording' "$RIG_DIR/$name-recorder.log" 2>/dev/null && return 0
@@ -176,6 +275,17 @@ rig_start_recorder() {
 
 rig_stop_recorder() {
     rig_stop "$RIG_RECORDER_PID" || rig_fail "the recording $RIG_RECORDING.wav is not whole"
+}
+
+# Plays a perfectly regular track of reference clicks ('R') on the same sink, from now on:
+# rig_start_reference BPM SECONDS. Started half a beat after the program's first click, its
+# clicks fall between the program's, and a hiccup of the machine moves both tracks.
+rig_start_reference() {
+    "$RIG_BIN/rig_click_track" --out "$RIG_DIR/reference-$1.wav" --bpm "$1" --seconds "$2" \
+        --pattern R --lead-in 0
+    # A latency of 200 ms leaves the sink's own alone.
+    rig_spawn reference paplay --latency-msec=200 "$RIG_DIR/reference-$1.wav"
+    RIG_REFERENCE_PID=$RIG_LAST_PID
 }
 
 rig_start_program() {

@@ -3,7 +3,7 @@
 // Recorded through the same monitor, these show what start latency the chain itself can
 // reach and that the recorder's time stamps are true to about a millisecond.
 //
-//   rig_probe [--starts 5] [--gap-ms 1000]
+//   rig_probe [--starts 5] [--gap-ms 1000] [--latency-ms 40]
 //
 // Each start writes an accent at the stream's read position into a corked, empty stream
 // (prebuffering off) and uncorks it; 300 ms later the stream is corked and flushed again.
@@ -32,6 +32,7 @@ struct Probe {
     std::vector<float> click;
     int startsLeft = 5;
     int gapMs = 1000;
+    int latencyMs = 40;
     int exitCode = 0;
 };
 
@@ -109,13 +110,15 @@ void onContextState(pa_context* context, void* userdata) {
             pa_stream_set_state_callback(probe.stream, onStreamState, &probe);
             pa_buffer_attr attr{};
             attr.maxlength = static_cast<std::uint32_t>(-1);
-            attr.tlength = kRate * sizeof(float);
+            // The program's queue and the sink latency asked for (--latency-ms), as the program
+            // asks: two seconds queued, refills of what is left over, halved.
+            attr.tlength = 2 * kRate * sizeof(float);
             attr.prebuf = 0;
-            attr.minreq = static_cast<std::uint32_t>(-1);
+            attr.minreq = static_cast<std::uint32_t>(kRate * sizeof(float) *
+                                                     (2000 - probe.latencyMs) / 2000);
             attr.fragsize = static_cast<std::uint32_t>(-1);
             const auto flags = static_cast<pa_stream_flags_t>(
-                PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
-                PA_STREAM_INTERPOLATE_TIMING);
+                PA_STREAM_START_CORKED);
             if (pa_stream_connect_playback(probe.stream, nullptr, &attr, flags, nullptr, nullptr) <
                 0) {
                 fail(probe, "cannot play");
@@ -138,12 +141,14 @@ int run(int argc, char** argv) {
             probe.startsLeft = std::atoi(argv[i + 1]);
         } else if (name == "--gap-ms") {
             probe.gapMs = std::atoi(argv[i + 1]);
+        } else if (name == "--latency-ms") {
+            probe.latencyMs = std::atoi(argv[i + 1]);
         } else {
             probe.startsLeft = 0;
         }
     }
     if (argc % 2 == 0 || probe.startsLeft <= 0 || probe.gapMs < 400) {
-        std::fprintf(stderr, "usage: rig_probe [--starts N] [--gap-ms MS (400 or more)]\n");
+        std::fprintf(stderr, "usage: rig_probe [--starts N] [--gap-ms MS (400 or more)] [--latency-ms MS]\n");
         return 2;
     }
     ClickTrackSettings settings;

@@ -1,7 +1,7 @@
 #include "bench/rig/time_map.h"
 
 #include <algorithm>
-#include <cstddef>
+#include <cmath>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
@@ -11,28 +11,27 @@ namespace vindelor::rig {
 
 namespace {
 
-// Reads within this distance of a position are trusted to share its clock: over 250 ms even
-// a sink clock 100 ppm off moves by 25 µs.
-constexpr double kNeighbourhoodS = 0.25;
+// Anchors within this distance of a position are taken to share its clock.
+constexpr double kReachS = 10;
 
-double quantile(std::vector<std::int64_t> values, double q) {
+double quantile(std::vector<double> values, double q) {
     if (values.empty()) {
         return 0;
     }
     const auto at = static_cast<std::size_t>(q * static_cast<double>(values.size() - 1));
     std::ranges::nth_element(values, values.begin() + static_cast<std::ptrdiff_t>(at));
-    return static_cast<double>(values[at]);
+    return values[at];
 }
 
 }  // namespace
 
-TimeMap::TimeMap(std::vector<TimingRead> reads, double sampleRate)
-    : reads_(std::move(reads)), rate_(sampleRate) {
-    std::ranges::sort(reads_, {}, &TimingRead::framesEnd);
+TimeMap::TimeMap(std::vector<Anchor> anchors, double sampleRate)
+    : anchors_(std::move(anchors)), rate_(sampleRate) {
+    std::ranges::sort(anchors_, {}, &Anchor::frame);
 }
 
 TimeMap TimeMap::fromLog(std::istream& log, double sampleRate) {
-    std::vector<TimingRead> reads;
+    std::vector<Anchor> anchors;
     std::string line;
     int number = 0;
     while (std::getline(log, line)) {
@@ -41,80 +40,75 @@ TimeMap TimeMap::fromLog(std::istream& log, double sampleRate) {
             continue;
         }
         std::istringstream fields(line);
-        TimingRead read;
-        if (!(fields >> read.monotonicNs >> read.framesEnd >> read.latencyNs)) {
+        Anchor anchor;
+        if (!(fields >> anchor.frame >> anchor.playedNs)) {
             throw std::runtime_error("timing log line " + std::to_string(number) +
-                                     " is not \"monotonic_ns frames_end latency_ns\"");
+                                     " is not \"frame played_ns\"");
         }
-        reads.push_back(read);
+        anchors.push_back(anchor);
     }
-    return TimeMap(std::move(reads), sampleRate);
+    return TimeMap(std::move(anchors), sampleRate);
 }
 
-// The monotonic time of sample 0 as this read alone tells it, leaving out the latency.
-double TimeMap::readBaseNs(const TimingRead& read) const {
-    return static_cast<double>(read.monotonicNs) -
-           static_cast<double>(read.framesEnd) * 1e9 / rate_;
+// When sample 0 played, as this anchor alone tells it.
+double TimeMap::baseNs(const Anchor& anchor) const {
+    return static_cast<double>(anchor.playedNs) - static_cast<double>(anchor.frame) * 1e9 / rate_;
+}
+
+std::optional<double> TimeMap::baseNear(double samplePosition) const {
+    const double reach = kReachS * rate_;
+    const auto from = std::ranges::lower_bound(anchors_, samplePosition - reach, {}, [](const Anchor& a) {
+        return static_cast<double>(a.frame);
+    });
+    std::vector<double> bases;
+    for (auto it = from; it != anchors_.end() && static_cast<double>(it->frame) <= samplePosition + reach;
+         ++it) {
+        bases.push_back(baseNs(*it));
+    }
+    if (bases.empty()) {
+        return std::nullopt;
+    }
+    return quantile(std::move(bases), 0.5);
 }
 
 std::optional<double> TimeMap::monotonicNsAt(double samplePosition) const {
-    if (reads_.empty() || samplePosition < 0 ||
-        samplePosition > static_cast<double>(reads_.back().framesEnd)) {
+    const std::optional<double> base = baseNear(samplePosition);
+    if (!base) {
         return std::nullopt;
     }
-    const double reach = kNeighbourhoodS * rate_;
-    const auto from = std::ranges::lower_bound(
-        reads_, samplePosition - reach, {},
-        [](const TimingRead& r) { return static_cast<double>(r.framesEnd); });
-    double base = std::numeric_limits<double>::infinity();
-    std::vector<std::int64_t> latencies;
-    for (auto it = from;
-         it != reads_.end() && static_cast<double>(it->framesEnd) <= samplePosition + reach; ++it) {
-        base = std::min(base, readBaseNs(*it));
-        latencies.push_back(it->latencyNs);
-    }
-    return base + samplePosition * 1e9 / rate_ - quantile(std::move(latencies), 0.5);
+    return *base + samplePosition * 1e9 / rate_;
 }
 
 double TimeMap::driftPpm() const {
-    if (reads_.empty()) {
+    if (anchors_.size() < 2) {
         return 0;
     }
-    const auto second = static_cast<std::uint64_t>(rate_);
-    const std::uint64_t lastFrame = reads_.back().framesEnd;
-    if (lastFrame < 3 * second) {
+    const auto first = static_cast<double>(anchors_.front().frame) + kReachS * rate_;
+    const auto last = static_cast<double>(anchors_.back().frame) - kReachS * rate_;
+    if (last - first < kReachS * rate_) {
         return 0;
     }
-    const TimingRead* first = nullptr;
-    const TimingRead* last = nullptr;
-    for (const TimingRead& read : reads_) {
-        if (read.framesEnd <= second && (!first || readBaseNs(read) < readBaseNs(*first))) {
-            first = &read;
-        }
-        if (read.framesEnd + second >= lastFrame &&
-            (!last || readBaseNs(read) < readBaseNs(*last))) {
-            last = &read;
-        }
-    }
-    const double frames = static_cast<double>(last->framesEnd - first->framesEnd);
-    const double elapsedNs = static_cast<double>(last->monotonicNs - first->monotonicNs);
-    return (frames * 1e9 / rate_ / elapsedNs - 1) * 1e6;
+    const std::optional<double> early = baseNear(first);
+    const std::optional<double> late = baseNear(last);
+    const double elapsedNs = (last - first) * 1e9 / rate_;
+    // A sink that runs fast plays its samples early: the base moves back.
+    return (*early - *late) / elapsedNs * 1e6;
 }
 
-double TimeMap::medianLatencyNs() const {
-    std::vector<std::int64_t> latencies;
-    for (const TimingRead& read : reads_) {
-        latencies.push_back(read.latencyNs);
+std::vector<double> TimeMap::strays() const {
+    std::vector<double> strays;
+    for (const Anchor& anchor : anchors_) {
+        strays.push_back(std::abs(baseNs(anchor) - *baseNear(static_cast<double>(anchor.frame))));
     }
-    return quantile(std::move(latencies), 0.5);
+    return strays;
 }
 
-double TimeMap::latencySpreadNs() const {
-    std::vector<std::int64_t> latencies;
-    for (const TimingRead& read : reads_) {
-        latencies.push_back(read.latencyNs);
-    }
-    return quantile(latencies, 0.95) - quantile(latencies, 0.05);
+double TimeMap::medianStrayNs() const {
+    return quantile(strays(), 0.5);
+}
+
+double TimeMap::wideStrayNs() const {
+    return quantile(strays(), 0.95);
 }
 
 }  // namespace vindelor::rig

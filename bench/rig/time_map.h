@@ -7,47 +7,45 @@
 
 namespace vindelor::rig {
 
-// Ties the samples of a recording to CLOCK_MONOTONIC. The recorder notes, at every read, the
-// monotonic time, how many frames it holds so far and the stream's latency then: the last
-// frame read played on the sink at (time - latency).
-//
-// The two parts are treated apart. A read is only ever late, by the time the recorder took
-// to wake, so among nearby reads the earliest (time - frames / rate) is the truest. The
-// latency the library reports is interpolated between the server's timing updates and drifts
-// for a while after the sink changes its latency (as it does when the recorder connects), so
-// the median of nearby reads stands for it.
-struct TimingRead {
-    std::int64_t monotonicNs = 0;
-    std::uint64_t framesEnd = 0;
-    std::int64_t latencyNs = 0;  // negative when the monitor hands out samples before they play
+// Ties the samples of a recording to CLOCK_MONOTONIC. The recorders log anchors, each saying
+// that sample `frame` played at `playedNs`. PipeWire's recorder stamps every graph cycle with
+// the driver's time: exact. PulseAudio's recorder derives its anchors from the server's timing
+// replies, which stray by tens of milliseconds either way around a sink's rewinds and latency
+// changes, and are exact in between. So a sample's time comes from the median of the anchors
+// within ten seconds of it: over that span even a sink clock 100 ppm off the monotonic clock
+// moves by a millisecond, and a null sink's does not move at all.
+struct Anchor {
+    std::int64_t frame = 0;
+    std::int64_t playedNs = 0;
 };
 
 class TimeMap {
   public:
-    TimeMap(std::vector<TimingRead> reads, double sampleRate);
+    TimeMap(std::vector<Anchor> anchors, double sampleRate);
 
-    // Reads the recorder's log: lines of "monotonic_ns frames_end latency_ns"; lines starting
-    // with '#' are comments. Throws std::runtime_error on a malformed line.
+    // Reads a recorder's log: lines "frame played_ns [more]"; lines starting with '#' are
+    // comments. Throws std::runtime_error on a malformed line.
     static TimeMap fromLog(std::istream& log, double sampleRate);
 
-    // The monotonic time at which the (fractional) sample position played; none when the
-    // position lies outside what the log covers.
+    // The monotonic time at which the (fractional) sample position played; none when the log
+    // has no anchor within reach of it.
     std::optional<double> monotonicNsAt(double samplePosition) const;
 
-    // How much faster the sink's sample clock ran than the monotonic clock, in parts per
-    // million, from the earliest reads of the first and the last second.
+    // How much faster the sink's clock ran than the monotonic clock, in parts per million.
     double driftPpm() const;
+    // How far the anchors strayed from the map, in ns: the median and the 95th percentile of
+    // the distance. PipeWire's are 0; PulseAudio's show how far its replies stray.
+    double medianStrayNs() const;
+    double wideStrayNs() const;
 
-    // The median latency over the whole log, and how far the middle 90 % of reports spread.
-    double medianLatencyNs() const;
-    double latencySpreadNs() const;
-
-    bool empty() const { return reads_.empty(); }
+    bool empty() const { return anchors_.empty(); }
 
   private:
-    double readBaseNs(const TimingRead& read) const;
+    double baseNs(const Anchor& anchor) const;
+    std::optional<double> baseNear(double samplePosition) const;
+    std::vector<double> strays() const;
 
-    std::vector<TimingRead> reads_;
+    std::vector<Anchor> anchors_;
     double rate_;
 };
 

@@ -1,221 +1,244 @@
 #!/usr/bin/env bash
-# Measures the real program on a real sound server and prints the timing table.
+# Measures the real program on the sound servers desktops run and prints the timing table.
 #
-#   bash bench/rig/timing.sh [--quick] [--seconds S] [--bpm "50 70 120 200"] [--verbose]
+#   bash bench/rig/timing.sh [--quick] [--servers "pulseaudio pipewire"]
 #
-# Builds the program and the rig's tools (Release, in build-bench or $VINDELOR_BUILD_DIR),
-# starts a private PulseAudio with a 48 kHz null sink and an Xvfb, and then:
-#  1. plays perfectly regular click tracks of its own (120 and 70 BPM) through the server and
-#     analyses the recordings, to show what the chain itself adds (the noise floor), and starts
-#     a click ten times the quickest way libpulse allows, to show the chain's own start latency;
-#  2. for each tempo, starts the program, types the tempo, presses "&Start" through XTest,
-#     lets it run S seconds (60; --quick: 10), presses "&Stop" 20 ms before a beat is due,
-#     watches it stopped, and closes it with "&Avbryt";
-#  3. presses "&Start" and "&Stop" ten times at 120 BPM, for the spread of the start latency,
-#     and ten times more with their key, Alt+S.
-# The sink's monitor is recorded throughout, 1 ms at a time, its samples tied to the
-# monotonic clock. Intervals are measured in the recording's samples; start latency is from
-# the moment the Start click's release (or Alt+S) reached the X server to the first click's
-# onset. CPU is the sum over the program's threads (schedstat), in % of one core; RSS is taken
-# at the end of the run.
-# Nothing is asserted: the figures are printed, as a Markdown table.
+# Builds the program and the rig's tools (Release, in build-bench or $VINDELOR_BUILD_DIR).
+# Then, on each server of its own (a PulseAudio with a 48 kHz null sink that rewinds, or a
+# PipeWire with pipewire-pulse and a 48 kHz null sink at the quantum the program's stream
+# brings), with an Xvfb, pressing through XTest as a user would:
+#  1. CPU with no recorder: the server alone, with a simple peer (paplay playing a click
+#     track, its latency that of a desktop's player), with the program stopped, and running;
+#  2. 60 s at 120 BPM and 30 s at 70 BPM (--quick: 15 s and 10 s): Start, a regular track of
+#     reference clicks on the same sink half a beat apart, Stop 20 ms before a beat is due,
+#     10 s stopped, Avbryt;
+#  3. in one recording, the chain's own start (a bare stream with the program's buffer,
+#     started the quickest way) ten times, then ten Start/Stop runs of the program at 120 BPM,
+#     Stop 10 to 45 ms before the third beat sounds (aimed by the bare stream's start);
+#  4. the server killed under the running program and started again.
+# Recordings never pull the sink down: on PulseAudio the monitor is recorded at the sink's
+# own latency and tied to the clock through the server's timing replies, on PipeWire through
+# its own API at the graph's quantum, stamped with the driver's time. CPU is the sum over a
+# process's threads (schedstat), in % of one core: the program's, and the server's own
+# processes' (with the recorder attached, which is what it costs with no program). Nothing is
+# asserted: the figures are printed, as Markdown tables.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-seconds="${VINDELOR_TIMING_SECONDS:-60}"
-stopped_seconds=10
-tempos="50 70 120 200"
-verbose=0
+run120=60 run70=30 stopped=10
+servers="pulseaudio pipewire"
 while (($#)); do
     case "$1" in
-        --quick) seconds=10 stopped_seconds=3 ;;
-        --seconds) seconds="$2" && shift ;;
-        --bpm) tempos="$2" && shift ;;
-        --verbose) verbose=1 ;;
-        *) echo "usage: bash bench/rig/timing.sh [--quick] [--seconds S] [--bpm \"50 120\"] [--verbose]" >&2
+        --quick) run120=15 run70=10 stopped=5 ;;
+        --servers) servers="$2" && shift ;;
+        *) echo "usage: bash bench/rig/timing.sh [--quick] [--servers \"pulseaudio pipewire\"]" >&2
            exit 2 ;;
     esac
     shift
 done
 
 build="${VINDELOR_BUILD_DIR:-$root/build-bench}"
-# One build at a time on a shared machine.
-lock=/tmp/vindelor-build.lock
+lock=/tmp/vindelor-build.lock  # one build at a time on a shared machine
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
     flock "$lock" cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 flock "$lock" cmake --build "$build" -j2 --target vindelor rig_tools >/dev/null
 program="$build/vindelor"
 RIG_BIN="$build/bench/rig"
-
 source "$root/bench/rig/rig_env.sh"
-rig_begin
-rig_start_sound
-rig_start_display
-
-# "time_us" then "tid ns name" per thread of the process.
-cpu_snapshot() {
-    local pid="$1" file tid ns rest name
-    echo "time ${EPOCHREALTIME/./}"
-    for file in /proc/"$pid"/task/*/schedstat; do
-        tid="${file%/schedstat}"
-        tid="${tid##*/}"
-        read -r ns rest <"$file" 2>/dev/null || continue
-        read -r name <"/proc/$pid/task/$tid/comm" 2>/dev/null || name="?"
-        echo "$tid $ns $name"
-    done
-}
-
-# CPU between two snapshots, in % of one core; threads born in between count from zero.
-cpu_percent() {
-    awk 'FNR == 1 { t[FILENAME == ARGV[1]] = $2; next }
-         FILENAME == ARGV[1] { before[$1] = $2; next }
-         { used += $2 - before[$1] }
-         END { printf "%.4f", used / ((t[0] - t[1]) * 1000) * 100 }' "$1" "$2"
-}
-
-# Per thread, for --verbose.
-cpu_threads() {
-    awk 'FNR == 1 { t[FILENAME == ARGV[1]] = $2; next }
-         FILENAME == ARGV[1] { before[$1] = $2; next }
-         { printf "    %-16s %8.4f %%\n", $3, ($2 - before[$1]) / ((t[0] - t[1]) * 1000) * 100 }' "$1" "$2"
-}
 
 value() { sed -n "s/^$1=//p" "$2"; }
 
-rows=()
-notes=()
+# CPU time so far of a process's threads, in ns.
+cpu_ns() {
+    local total=0 ns rest file
+    for file in /proc/"$1"/task/*/schedstat; do
+        read -r ns rest <"$file" 2>/dev/null || continue
+        total=$((total + ns))
+    done
+    echo "$total"
+}
+# percent CPU_BEFORE CPU_AFTER NS_BEFORE NS_AFTER
+percent() { awk -v a="$1" -v b="$2" -v t0="$3" -v t1="$4" 'BEGIN { printf "%.3f", (b - a) / (t1 - t0) * 100 }'; }
+clock_ns() { "$RIG_BIN/rig_xtest" now; }
 
-# A table row from an analysis report: label, report, then the start latency, clicks after
-# Stop, CPU running, CPU stopped and RSS cells.
-row() {
-    local label="$1" report="$2"
+analyse() {  # analyse NAME BPM [--presses FILE]
+    local name="$1" bpm="$2"
     shift 2
-    local mean="-" worst="-"
-    if [[ -n "$(value mean_interval_ms "$report")" ]]; then
-        mean="$(value mean_interval_ms "$report")"
-        worst="$(value worst_deviation_ms "$report") ($(value worst_deviation_samples "$report"))"
-    fi
-    local IFS='|'
-    rows+=("| $label | $(value clicks "$report") | $(value pattern_summary "$report") | $mean | $worst |$(printf ' %s |' "$@")")
-}
-
-noise_floor() {
-    local bpm="$1" track="$RIG_DIR/track-$1.wav" report="$RIG_DIR/noise-$1.txt"
-    "$RIG_BIN/rig_click_track" --out "$track" --bpm "$bpm" --seconds "$seconds" --pattern Annn
-    rig_start_recorder "noise-$bpm"
-    paplay "$track"
-    sleep 0.3
-    rig_stop_recorder
     "$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" \
-        --bpm "$bpm" >"$report"
-    row "chain: click track, $bpm" "$report" - - - - -
-    notes+=("Click track at $bpm BPM: mean error $(value mean_error_ms "$report") ms, worst deviation $(value worst_deviation_ms "$report") ms. Sink clock against the monotonic clock: $(value sink_drift_ppm "$report") ppm; monitor latency $(value monitor_latency_ms "$report") ms (90 % within $(value monitor_latency_spread_ms "$report") ms).")
+        --bpm "$bpm" "$@" >"$RIG_DIR/$name.txt"
 }
 
-probe_starts() {
-    local report="$RIG_DIR/probe.txt"
-    rig_start_recorder probe
-    "$RIG_BIN/rig_probe" --starts 10 --gap-ms 700 >"$RIG_DIR/probe.starts"
-    sleep 0.3
-    rig_stop_recorder
-    "$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" \
-        --bpm 120 --starts "$RIG_DIR/probe.starts" >"$report"
-    rows+=("| chain: start probe x10 | $(value clicks "$report") | $(value pattern_summary "$report") | - | - | $(value start_latency_range_ms "$report") | - | - | - | - |")
+quantum() {  # the graph's quantum as PipeWire's recorder saw it, most cycles first
+    sed -n 's/^# quantum \([0-9]*\): \([0-9]*\) cycles/\2 \1/p' "$RIG_RECORDING.timing" |
+        sort -rn | head -1 | awk '{ print $2 }'
 }
 
+runs=()
+series=()
+losses=()
+costs=()
+
+# CPU with no recorder attached, as on a desktop: the server alone; a continuous stream of
+# clicks (paplay, a simple peer); the program stopped; the program running at 120 BPM.
+cpu_phase() {
+    local server="$1" s0 t0 c0 idle peer stopped running ours latency peerLatency
+    sleep 3
+    s0=$(rig_server_cpu_ns) t0=$(clock_ns)
+    sleep 10
+    idle=$(percent "$s0" "$(rig_server_cpu_ns)" "$t0" "$(clock_ns)")
+    "$RIG_BIN/rig_click_track" --out "$RIG_DIR/peer.wav" --bpm 120 --seconds 16 --pattern Annn
+    # A sink latency of about 105 ms on PulseAudio, as a simple metronome's stream has.
+    rig_spawn peer paplay --latency-msec=420 "$RIG_DIR/peer.wav"
+    sleep 3
+    s0=$(rig_server_cpu_ns) t0=$(clock_ns)
+    sleep 10
+    peer=$(percent "$s0" "$(rig_server_cpu_ns)" "$t0" "$(clock_ns)")
+    peerLatency="$(rig_sink_latency)"
+    rig_stop "$RIG_LAST_PID" || true
+    rig_start_program "$program"
+    sleep 3
+    s0=$(rig_server_cpu_ns) t0=$(clock_ns)
+    sleep 10
+    stopped=$(percent "$s0" "$(rig_server_cpu_ns)" "$t0" "$(clock_ns)")
+    rig_press START_BUTTON >/dev/null
+    sleep 2
+    s0=$(rig_server_cpu_ns) c0=$(cpu_ns "$RIG_PROGRAM_PID") t0=$(clock_ns)
+    sleep 20
+    running=$(percent "$s0" "$(rig_server_cpu_ns)" "$t0" "$(clock_ns)")
+    ours=$(percent "$c0" "$(cpu_ns "$RIG_PROGRAM_PID")" "$t0" "$(clock_ns)")
+    latency="$(rig_sink_latency)"
+    rig_press START_BUTTON >/dev/null
+    rig_close_program || true
+    costs+=("| $server | $idle | $peer ($peerLatency ms) | $stopped | $running | $latency | $ours |")
+    echo "$server, CPU done" >&2
+}
+
+# One long run: measure SERVER BPM SECONDS
 measure() {
-    local bpm="$1" run="$RIG_DIR/run-$1" interval_ns beats aim start stop rss status
-    rig_start_recorder "run-$bpm"
+    local server="$1" bpm="$2" seconds="$3" name="run-$1-$2" interval_ns start stop beats
+    local c0 c1 c2 c3 s0 s1 s2 s3 t0 t1 t2 t3 idle_s idle_t rss latency
+    interval_ns=$((60000000000 / bpm))
+    rig_start_recorder "$name"
+    sleep 1
+    idle_s=$(rig_server_cpu_ns) idle_t=$(clock_ns)
+    sleep 5
+    local idle
+    idle=$(percent "$idle_s" "$(rig_server_cpu_ns)" "$idle_t" "$(clock_ns)")
     rig_start_program "$program"
     if ((bpm != 120)); then
         rig_set_tempo "$bpm"
     fi
     sleep 1
-    start="$(rig_press START_BUTTON)"
-    cpu_snapshot "$RIG_PROGRAM_PID" >"$run.cpu0"
-    sleep "$((seconds - 1))"
-    # Stop just before a beat is due, when that beat is most likely already queued.
-    interval_ns=$((60000000000 / bpm))
+    start=$(rig_press START_BUTTON)
+    sleep "$(awk -v i="$interval_ns" 'BEGIN { printf "%.3f", i / 2e9 }')"
+    rig_start_reference "$bpm" "$seconds"
+    c0=$(cpu_ns "$RIG_PROGRAM_PID") s0=$(rig_server_cpu_ns) t0=$(clock_ns)
+    sleep "$((seconds - 2))"
+    latency="$(rig_sink_latency)"
     beats=$(((seconds * 1000000000 + interval_ns - 1) / interval_ns))
-    aim=$((start + beats * 60000000000 / bpm - 20000000))
-    "$RIG_BIN/rig_xtest" click "$RIG_TITLE" "${RIG_START_BUTTON[@]}" --at "$aim" >"$run.stop" &
+    "$RIG_BIN/rig_xtest" click "$RIG_TITLE" "${RIG_START_BUTTON[@]}" \
+        --at $((start + beats * interval_ns - 20000000)) >"$RIG_DIR/$name.stop" &
     local presser=$!
     sleep 0.5
-    cpu_snapshot "$RIG_PROGRAM_PID" >"$run.cpu1"
+    c1=$(cpu_ns "$RIG_PROGRAM_PID") s1=$(rig_server_cpu_ns) t1=$(clock_ns)
     rss="$(awk '/^VmRSS/ { printf "%.1f", $2 / 1024 }' "/proc/$RIG_PROGRAM_PID/status")"
     wait "$presser" || rig_fail "the Stop press failed"
-    stop="$(cat "$run.stop")"
+    stop="$(cat "$RIG_DIR/$name.stop")"
     sleep 1
-    cpu_snapshot "$RIG_PROGRAM_PID" >"$run.cpu2"
-    sleep "$stopped_seconds"
-    cpu_snapshot "$RIG_PROGRAM_PID" >"$run.cpu3"
+    c2=$(cpu_ns "$RIG_PROGRAM_PID") s2=$(rig_server_cpu_ns) t2=$(clock_ns)
+    sleep "$stopped"
+    c3=$(cpu_ns "$RIG_PROGRAM_PID") s3=$(rig_server_cpu_ns) t3=$(clock_ns)
     rig_close_program || true
-    status="${RIG_PROGRAM_STATUS:-hung}"
     sleep 0.3
+    local q="-"
     rig_stop_recorder
-    "$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" \
-        --bpm "$bpm" --start-ns "$start" --stop-ns "$stop" >"$run.txt"
-    row "$bpm" "$run.txt" "$(value start_latency_ms "$run.txt")" \
-        "$(value clicks_after_stop "$run.txt")" "$(cpu_percent "$run.cpu0" "$run.cpu1")" \
-        "$(cpu_percent "$run.cpu2" "$run.cpu3")" "$rss"
-    if [[ "$status" != 0 ]]; then
-        notes+=("At $bpm BPM the program did not end cleanly on \"&Avbryt\": $status.")
-    fi
-    echo "$bpm BPM done" >&2
-    if ((verbose)); then
-        cat "$run.txt" >&2
-        echo "  CPU while running, per thread:" >&2
-        cpu_threads "$run.cpu0" "$run.cpu1" >&2
-        echo "  CPU while stopped, per thread:" >&2
-        cpu_threads "$run.cpu2" "$run.cpu3" >&2
-    fi
+    [[ "$server" == pipewire ]] && q="$(quantum)"
+    echo "$start $stop $bpm" >"$RIG_DIR/$name.presses"
+    analyse "$name" "$bpm" --presses "$RIG_DIR/$name.presses"
+    local r="$RIG_DIR/$name.txt"
+    runs+=("| $server | $bpm BPM, ${seconds} s | $(value clicks "$r") | $(value pattern_summary "$r") | $(value mean_interval_ms "$r") | $(value worst_deviation_samples "$r") | $(value reference_worst_deviation_samples "$r") | $(value start_latency_ms "$r") | $(value clicks_after_stop "$r") | $(percent "$c0" "$c1" "$t0" "$t1") | $(percent "$c2" "$c3" "$t2" "$t3") | $rss | $(percent "$s0" "$s1" "$t0" "$t1") | $(percent "$s2" "$s3" "$t2" "$t3") | $idle | $latency | $q |")
+    echo "$server, $bpm BPM done" >&2
 }
 
-# Ten Start/Stop cycles at 120 BPM, with the mouse or with Alt+S: each gives an accent at once
-# and a normal click 500 ms on.
-press_start() {
-    if [[ "$1" == mouse ]]; then
-        rig_press START_BUTTON
-    else
-        "$RIG_BIN/rig_xtest" keys "$RIG_TITLE" Alt+s
-    fi
-}
-
-start_series() {
-    local how="$1" label="$2" report="$RIG_DIR/starts-$1.txt" i
-    rig_start_recorder "starts-$how"
+# In one recording: the bare stream's ten starts, then ten Start/Stop runs of the program,
+# Stop aimed 10 to 45 ms before the third beat sounds.
+starts() {
+    local server="$1" latency="$2" name="starts-$1" i start lead
+    rig_start_recorder "$name"
+    sleep 1
+    "$RIG_BIN/rig_probe" --starts 10 --gap-ms 700 --latency-ms "$latency" >"$RIG_DIR/probe.presses"
+    sleep 0.3
+    analyse probe 120 --presses "$RIG_DIR/probe.presses"
+    lead=$(awk -v r="$(value start_latency_ms "$RIG_DIR/probe.txt")" 'BEGIN { split(r, p, " / "); printf "%d", p[2] * 1e6 }')
     rig_start_program "$program"
     sleep 1
-    : >"$RIG_DIR/program.starts"
+    : >"$RIG_DIR/$name.presses"
     for ((i = 0; i < 10; i++)); do
-        press_start "$how" >>"$RIG_DIR/program.starts"
-        sleep 0.7
-        press_start "$how" >/dev/null
-        sleep 0.4
+        start=$(rig_press START_BUTTON)
+        stop=$(rig_press START_BUTTON --at $((start + 1000000000 + lead - (10 + (i % 8) * 5) * 1000000)))
+        echo "$start $stop 120" >>"$RIG_DIR/$name.presses"
+        sleep 0.6
     done
     rig_close_program || true
     sleep 0.3
     rig_stop_recorder
-    "$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" \
-        --bpm 120 --starts "$RIG_DIR/program.starts" >"$report"
-    rows+=("| $label | $(value clicks "$report") | $(value pattern_summary "$report") | - | - | $(value start_latency_range_ms "$report") | - | - | - | - |")
-    echo "$label done" >&2
+    analyse probe 120 --presses "$RIG_DIR/probe.presses"
+    analyse "$name" 120 --presses "$RIG_DIR/$name.presses"
+    local r="$RIG_DIR/$name.txt"
+    series+=("| $server | $(value start_latency_ms "$RIG_DIR/probe.txt") | $(value start_latency_ms "$r") | $(value pattern_runs "$r" | tr ',' ' ') | $(value stop_before_beat_ms "$r" | tr ',' ' ') | $(value clicks_after_stop "$r") |")
+    echo "$server, starts done" >&2
 }
 
-echo "Measuring ${seconds} s per tempo: the chain's noise floor, then $tempos BPM" >&2
-noise_floor 120
-noise_floor 70
-probe_starts
-for bpm in $tempos; do
-    measure "$bpm"
+# The server killed under the running program, and started again a second later.
+lose_server() {
+    local server="$1" name="lost-$1" back
+    rig_start_program "$program"
+    sleep 0.5
+    rig_press START_BUTTON >/dev/null
+    sleep 2
+    kill -KILL "$RIG_PULSE_PID"
+    rig_stop "$RIG_PULSE_PID" || true
+    sleep 1
+    rig_restart_pulse
+    back=$(clock_ns)
+    rig_start_recorder "$name"
+    sleep 6
+    rig_close_program || true
+    rig_stop_recorder
+    echo "$back" >"$RIG_DIR/$name.presses"
+    analyse "$name" 120 --presses "$RIG_DIR/$name.presses"
+    local r="$RIG_DIR/$name.txt"
+    losses+=("| $server | $(value start_latency_ms "$r") | $(value clicks "$r") | $(value pattern_summary "$r") | $(value worst_deviation_samples "$r") |")
+    echo "$server, lost server done" >&2
+}
+
+for server in $servers; do
+    rig_begin
+    rig_start_sound "$server"
+    rig_start_display
+    cpu_phase "$server"
+    measure "$server" 120 "$run120"
+    measure "$server" 70 "$run70"
+    if [[ "$server" == pipewire ]]; then starts "$server" 40; else starts "$server" 100; fi
+    lose_server "$server"
+    rig_cleanup
+    trap - EXIT
 done
-start_series mouse "120, Start/Stop x10"
-start_series keys "120, Alt+S x10"
 
 echo
-echo "| run | clicks | pattern | mean interval (ms) | worst deviation (ms (samples)) | start latency (ms) | clicks after Stop | CPU running (%) | CPU stopped (%) | RSS (MB) |"
-echo "|---|---|---|---|---|---|---|---|---|---|"
-printf '%s\n' "${rows[@]}"
+echo "| server | run | clicks | pattern | mean interval (ms) | worst deviation (samples) | reference's worst (samples) | start latency (ms) | clicks after Stop | our CPU running (%) | our CPU stopped (%) | our RSS (MB) | server CPU running (%) | server CPU stopped (%) | server CPU, no program (%) | sink latency (ms) | quantum |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+printf '%s\n' "${runs[@]}"
 echo
-printf '%s\n' "${notes[@]}"
+echo "| server | server CPU, alone (%) | with paplay playing clicks (%) | with the program stopped (%) | with the program running at 120 BPM (%) | sink latency running (ms) | the program's own CPU (%) |"
+echo "|---|---|---|---|---|---|---|"
+printf '%s\n' "${costs[@]}"
+echo
+echo "| server | bare stream's start, least / median / most (ms) | the program's start (ms) | runs (kinds heard) | Stop before the beat (ms) | clicks after Stop |"
+echo "|---|---|---|---|---|---|"
+printf '%s\n' "${series[@]}"
+echo
+echo "| server | first click after the server answers (ms) | clicks in 6 s | pattern | worst deviation (samples) |"
+echo "|---|---|---|---|---|"
+printf '%s\n' "${losses[@]}"

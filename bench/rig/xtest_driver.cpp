@@ -2,6 +2,7 @@
 // reached the X server: after the fake input the driver waits for XSync, then prints the
 // CLOCK_MONOTONIC time in ns on stdout. Coordinates are in the window's client area.
 //
+//   rig_xtest now                            prints the CLOCK_MONOTONIC time in ns
 //   rig_xtest wait-window TITLE SECONDS      waits until the window is shown; prints its id
 //   rig_xtest gone TITLE SECONDS             waits until no such window is shown
 //   rig_xtest focus TITLE                    gives the window the input focus, as a window
@@ -236,7 +237,8 @@ std::vector<std::string> chordsForText(const std::string& text) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: rig_xtest wait-window|gone TITLE SECONDS\n"
+                 "usage: rig_xtest now\n"
+                 "       rig_xtest wait-window|gone TITLE SECONDS\n"
                  "       rig_xtest use-devices\n"
                  "       rig_xtest focus TITLE\n"
                  "       rig_xtest click TITLE X Y [--at NS]\n"
@@ -246,6 +248,10 @@ int usage() {
 }
 
 int run(std::vector<std::string> args) {
+    if (args.size() == 1 && args[0] == "now") {
+        std::printf("%lld\n", static_cast<long long>(monotonicNs()));
+        return 0;
+    }
     const bool withoutWindow = args.size() == 1 && args[0] == "use-devices";
     if (!withoutWindow && (args.size() < 2 || (args.size() < 3 && args[0] != "focus"))) {
         return usage();

@@ -1,16 +1,20 @@
-// Records a PulseAudio source (a sink's monitor) to a 32-bit float mono WAV file, with a short
-// latency, and logs for every read the CLOCK_MONOTONIC time, the frames held so far and the
-// stream's latency, so that every sample can be tied to the monotonic clock.
+// Records a PulseAudio source (a sink's monitor) to a 32-bit float mono WAV file and ties its
+// samples to CLOCK_MONOTONIC through the server's own timing information, so that it needs no
+// small blocks: its latency may be as long as the sink's, and it never drags the sink down.
 //
-//   rig_record --device rig.monitor --wav out.wav --log out.timing [--fragment-ms 1]
+//   rig_record_pulse --device rig.monitor --wav out.wav --log out.timing [--latency-ms 40]
 //
-// Prints "recording" on stdout once the first samples have arrived; stops on SIGINT or
+// The log has one line per timing reply, "frame played_ns": the recording's sample `frame`
+// played on the sink at CLOCK_MONOTONIC `played_ns`. For a monitor, the server's write index
+// plus what is on its way to the queue is the last sample the sink has mixed, and that sample
+// plays the sink's latency later. Prints "recording" once samples arrive; stops on SIGINT or
 // SIGTERM, completes the file and exits 0. Talks to the server PULSE_SERVER names.
 
 #include <pulse/pulseaudio.h>
 #include <sndfile.h>
 #include <time.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,17 +26,19 @@ namespace vindelor::rig {
 namespace {
 
 constexpr std::uint32_t kRate = 48000;
+constexpr pa_usec_t kTimingEveryUsec = 100'000;
 
 struct Options {
     std::string device;
     std::string wavPath;
     std::string logPath;
-    double fragmentMs = 1;
+    double latencyMs = 40;
 };
 
 struct Recorder {
     Options options;
     pa_mainloop* loop = nullptr;
+    pa_mainloop_api* api = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
     SNDFILE* wav = nullptr;
@@ -44,14 +50,14 @@ struct Recorder {
     int exitCode = 0;
 };
 
-std::int64_t monotonicNs() {
+std::int64_t nsOf(clockid_t clock) {
     timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    clock_gettime(clock, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
 void fail(Recorder& recorder, const std::string& what) {
-    std::fprintf(stderr, "rig_record: %s\n", what.c_str());
+    std::fprintf(stderr, "rig_record_pulse: %s\n", what.c_str());
     recorder.exitCode = 1;
     pa_mainloop_quit(recorder.loop, 1);
 }
@@ -60,12 +66,10 @@ std::string contextError(const Recorder& recorder) {
     return pa_strerror(pa_context_errno(recorder.context));
 }
 
-// Runs on the main loop: takes everything readable, then notes when it was read. A hole (data
-// the server lost) is written as silence of its length so that sample positions stay true.
+// A hole (data the server lost) is written as silence of its length, so that sample positions
+// stay true.
 void onRead(pa_stream* stream, std::size_t, void* userdata) {
     auto& recorder = *static_cast<Recorder*>(userdata);
-    const std::int64_t readAt = monotonicNs();
-    bool got = false;
     while (pa_stream_readable_size(stream) > 0) {
         const void* data = nullptr;
         std::size_t bytes = 0;
@@ -86,24 +90,44 @@ void onRead(pa_stream* stream, std::size_t, void* userdata) {
         }
         recorder.frames += static_cast<std::uint64_t>(count);
         pa_stream_drop(stream);
-        got = true;
     }
-    if (!got) {
-        return;
-    }
-    pa_usec_t latency = 0;
-    int negative = 0;
-    if (pa_stream_get_latency(stream, &latency, &negative) == 0) {
-        const auto signedNs = static_cast<std::int64_t>(latency) * 1000 * (negative ? -1 : 1);
-        std::fprintf(recorder.log, "%lld %llu %lld\n", static_cast<long long>(readAt),
-                     static_cast<unsigned long long>(recorder.frames),
-                     static_cast<long long>(signedNs));
-    }
-    if (!recorder.announced) {
+    if (!recorder.announced && recorder.frames > 0) {
         recorder.announced = true;
         std::printf("recording\n");
         std::fflush(stdout);
     }
+}
+
+void onTiming(pa_stream* stream, int success, void* userdata) {
+    auto& recorder = *static_cast<Recorder*>(userdata);
+    const pa_timing_info* timing = success != 0 ? pa_stream_get_timing_info(stream) : nullptr;
+    if (timing == nullptr || timing->write_index_corrupt != 0 || timing->write_index < 0) {
+        return;
+    }
+    // The reply's time stamp is the server's wall clock; both clocks are read here together.
+    const std::int64_t wallToMonotonic = nsOf(CLOCK_MONOTONIC) - nsOf(CLOCK_REALTIME);
+    const std::int64_t stampNs = static_cast<std::int64_t>(timing->timestamp.tv_sec) * 1'000'000'000 +
+                                 static_cast<std::int64_t>(timing->timestamp.tv_usec) * 1000;
+    const std::int64_t mixed = timing->write_index / static_cast<std::int64_t>(sizeof(float));
+    const std::int64_t onTheWayNs = static_cast<std::int64_t>(timing->source_usec) * 1000;
+    const std::int64_t sinkLatencyNs = static_cast<std::int64_t>(timing->sink_usec) * 1000;
+    // The last mixed sample is `mixed` plus what is on its way; it plays after the sink's latency.
+    const std::int64_t playedNs = stampNs + wallToMonotonic + sinkLatencyNs - onTheWayNs;
+    std::fprintf(recorder.log, "%lld %lld %lld\n", static_cast<long long>(mixed),
+                 static_cast<long long>(playedNs), static_cast<long long>(sinkLatencyNs));
+}
+
+void onTimer(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* userdata) {
+    auto& recorder = *static_cast<Recorder*>(userdata);
+    if (recorder.stream != nullptr && pa_stream_get_state(recorder.stream) == PA_STREAM_READY) {
+        if (pa_operation* operation =
+                pa_stream_update_timing_info(recorder.stream, onTiming, &recorder)) {
+            pa_operation_unref(operation);
+        }
+    }
+    timeval next{};
+    pa_timeval_add(pa_gettimeofday(&next), kTimingEveryUsec);
+    api->time_restart(event, &next);
 }
 
 void onOverflow(pa_stream*, void* userdata) {
@@ -129,15 +153,18 @@ void startStream(Recorder& recorder) {
     pa_stream_set_overflow_callback(recorder.stream, onOverflow, &recorder);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.fragsize = static_cast<std::uint32_t>(recorder.options.fragmentMs * kRate / 1000) *
+    // Without ADJUST_LATENCY the fragment is the latency asked of the source, and through the
+    // monitor of the sink: no lower than the sink's own.
+    attr.fragsize = static_cast<std::uint32_t>(recorder.options.latencyMs * kRate / 1000) *
                     static_cast<std::uint32_t>(sizeof(float));
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
-                                       PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_DONT_MOVE);
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
     if (pa_stream_connect_record(recorder.stream, recorder.options.device.c_str(), &attr, flags) <
         0) {
         fail(recorder, "cannot record " + recorder.options.device + ": " + contextError(recorder));
+        return;
     }
+    timeval now{};
+    recorder.api->time_new(recorder.api, pa_gettimeofday(&now), onTimer, &recorder);
 }
 
 void onContextState(pa_context* context, void* userdata) {
@@ -169,21 +196,22 @@ bool parse(int argc, char** argv, Options& options) {
             options.wavPath = value;
         } else if (name == "--log") {
             options.logPath = value;
-        } else if (name == "--fragment-ms") {
-            options.fragmentMs = std::atof(value);
+        } else if (name == "--latency-ms") {
+            options.latencyMs = std::atof(value);
         } else {
             return false;
         }
     }
     return argc % 2 == 1 && !options.device.empty() && !options.wavPath.empty() &&
-           !options.logPath.empty() && options.fragmentMs > 0;
+           !options.logPath.empty() && options.latencyMs > 0;
 }
 
 int run(int argc, char** argv) {
     Recorder recorder;
     if (!parse(argc, argv, recorder.options)) {
-        std::fprintf(
-            stderr, "usage: rig_record --device SOURCE --wav FILE --log FILE [--fragment-ms MS]\n");
+        std::fprintf(stderr,
+                     "usage: rig_record_pulse --device SOURCE --wav FILE --log FILE "
+                     "[--latency-ms MS]\n");
         return 2;
     }
     SF_INFO info{};
@@ -192,28 +220,28 @@ int run(int argc, char** argv) {
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     recorder.wav = sf_open(recorder.options.wavPath.c_str(), SFM_WRITE, &info);
     if (recorder.wav == nullptr) {
-        std::fprintf(stderr, "rig_record: cannot write %s: %s\n", recorder.options.wavPath.c_str(),
-                     sf_strerror(nullptr));
+        std::fprintf(stderr, "rig_record_pulse: cannot write %s: %s\n",
+                     recorder.options.wavPath.c_str(), sf_strerror(nullptr));
         return 1;
     }
     recorder.log = std::fopen(recorder.options.logPath.c_str(), "w");
     if (recorder.log == nullptr) {
-        std::fprintf(stderr, "rig_record: cannot write %s: %s\n", recorder.options.logPath.c_str(),
-                     std::strerror(errno));
+        std::fprintf(stderr, "rig_record_pulse: cannot write %s: %s\n",
+                     recorder.options.logPath.c_str(), std::strerror(errno));
         sf_close(recorder.wav);
         return 1;
     }
-    std::fprintf(recorder.log, "# monotonic_ns frames_end latency_ns (rate %u)\n", kRate);
+    std::fprintf(recorder.log, "# frame played_monotonic_ns sink_latency_ns (rate %u)\n", kRate);
 
     recorder.loop = pa_mainloop_new();
-    pa_mainloop_api* api = pa_mainloop_get_api(recorder.loop);
-    pa_signal_init(api);
+    recorder.api = pa_mainloop_get_api(recorder.loop);
+    pa_signal_init(recorder.api);
     pa_signal_new(SIGINT, onSignal, &recorder);
     pa_signal_new(SIGTERM, onSignal, &recorder);
-    recorder.context = pa_context_new(api, "vindelor rig recorder");
+    recorder.context = pa_context_new(recorder.api, "vindelor rig recorder");
     pa_context_set_state_callback(recorder.context, onContextState, &recorder);
     if (pa_context_connect(recorder.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        std::fprintf(stderr, "rig_record: cannot reach the sound server: %s\n",
+        std::fprintf(stderr, "rig_record_pulse: cannot reach the sound server: %s\n",
                      contextError(recorder).c_str());
         recorder.exitCode = 1;
     } else {
@@ -237,7 +265,8 @@ int run(int argc, char** argv) {
                  static_cast<unsigned long long>(recorder.holes), recorder.overflows);
     std::fclose(recorder.log);
     if (recorder.overflows > 0 || recorder.holes > 0) {
-        std::fprintf(stderr, "rig_record: %d overflows, %llu frames lost: positions are not true\n",
+        std::fprintf(stderr,
+                     "rig_record_pulse: %d overflows, %llu frames lost: positions are not true\n",
                      recorder.overflows, static_cast<unsigned long long>(recorder.holes));
         return 1;
     }

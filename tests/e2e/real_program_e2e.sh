@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# The real program on a real sound server, driven as a user drives it, its clicks recorded
+# and judged.
+#
+#   real_program_e2e.sh SERVER PROGRAM RIG_BIN        SERVER: pulseaudio or pipewire
+#
+# On the timing rig's private X display and sound server (bench/rig/rig_env.sh), through
+# XTest:
+#  1. Start at 120 BPM, Stop 20 ms before the sixth beat is due; a press on the spin button's
+#     upper half (125 BPM); Start again and Stop the same way. Each run: the accent first, then
+#     normal clicks, every interval within 1 ms of 60000 / BPM, no click after Stop.
+#  2. The server dies under the running program and comes back: clicks within 2 s of its
+#     answer, and every interval after that within 1 ms.
+#  3. The server dies while the program is stopped; Start is pressed the moment it is back:
+#     the run's accent comes first, within 2 s, and every interval after it within 1 ms.
+#  4. "Avbryt" ends the program with status 0; it printed nothing.
+# Installs nothing (scripts/install-deps.sh --tests does); ends all it started, also on failure.
+set -euo pipefail
+
+[[ $# -eq 3 ]] || { echo "usage: real_program_e2e.sh SERVER PROGRAM RIG_BIN" >&2; exit 2; }
+server="$1"
+program="$2"
+RIG_BIN="$3"
+here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/../../bench/rig/rig_env.sh"
+
+rig_begin_test
+failures=0
+now() { "$RIG_BIN/rig_xtest" now; }
+value() { sed -n "s/^$1=//p" "$2"; }
+# check WHAT EXPRESSION: the expression in awk's arithmetic, true or false.
+check() {
+    if awk "BEGIN { exit !($2) }"; then
+        echo "ok: $1"
+    else
+        echo "FAILED: $1"
+        failures=$((failures + 1))
+    fi
+}
+# analyse NAME: judges the recording against $RIG_DIR/NAME.presses into $RIG_DIR/NAME.txt.
+analyse() {
+    "$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" \
+        --bpm 120 --presses "$RIG_DIR/$1.presses" >"$RIG_DIR/$1.txt"
+    sed "s/^/  $1: /" "$RIG_DIR/$1.txt"
+    [[ -z "${E2E_LIST:-}" ]] || "$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" --bpm 120 --list | grep "^click"
+}
+
+rig_start_sound "$server"
+rig_start_display
+rig_start_recorder runs
+rig_start_program "$program"
+sleep 0.5
+
+# 1. Two runs, the tempo raised in between by the spin button.
+start=$(rig_press START_BUTTON)
+stop=$(rig_press START_BUTTON --at $((start + 5 * 500000000 - 20000000)))
+echo "$start $stop 120" >"$RIG_DIR/runs.presses"
+sleep 0.5
+rig_press SPIN_UP >/dev/null
+sleep 0.3
+start=$(rig_press START_BUTTON)
+stop=$(rig_press START_BUTTON --at $((start + 5 * 480000000 - 20000000)))
+echo "$start $stop 125" >>"$RIG_DIR/runs.presses"
+sleep 0.5
+rig_stop_recorder
+analyse runs
+check "each run: the accent, then normal clicks" "\"$(value pattern_runs "$RIG_DIR/runs.txt")\" == \"AnnnA,AnnnA\""
+check "every interval within 1 ms" "$(value worst_deviation_ms "$RIG_DIR/runs.txt") <= 1"
+check "no click after Stop" "$(value clicks_after_stop "$RIG_DIR/runs.txt") == 0"
+
+# 2. The server dies under the running program, as in a crash: no goodbye to the clients.
+rig_press START_BUTTON >/dev/null
+sleep 1
+kill -KILL "$RIG_PULSE_PID"
+rig_stop "$RIG_PULSE_PID" || true
+sleep 1
+kill -0 "$RIG_PROGRAM_PID" 2>/dev/null || rig_fail "the program ended when its sound server died"
+rig_restart_pulse
+echo "$(now) 0 125" >"$RIG_DIR/back.presses"
+rig_start_recorder back
+sleep 4
+rig_stop_recorder
+analyse back
+# A PulseAudio null sink that has just started plays nothing for its first two seconds, its
+# buffer full of the silence it mixed ahead before any client asked for less.
+bound=2000
+[[ "$server" == pulseaudio ]] && bound=2500
+check "running: clicks again within ${bound} ms of the server's answer" "$(value start_latency_ms "$RIG_DIR/back.txt") <= $bound"
+check "running: every interval after that within 1 ms" "$(value worst_deviation_ms "$RIG_DIR/back.txt") <= 1"
+check "running: no click cut" "index(\"$(value pattern "$RIG_DIR/back.txt")\", \"?\") == 0"
+
+# 3. The server dies while the program is stopped; Start as soon as it is back.
+stop=$(rig_press START_BUTTON)
+sleep 0.5
+kill -KILL "$RIG_PULSE_PID"
+rig_stop "$RIG_PULSE_PID" || true
+sleep 1.5
+rig_restart_pulse
+rig_start_recorder stopped
+start=$(rig_press START_BUTTON)
+echo "$start 0 125" >"$RIG_DIR/stopped.presses"
+sleep 3
+stop=$(rig_press START_BUTTON)
+sleep 0.3
+rig_stop_recorder
+analyse stopped
+check "stopped: the run's accent comes first" "substr(\"$(value pattern "$RIG_DIR/stopped.txt")\", 1, 1) == \"A\""
+check "stopped: within 2 s of Start" "$(value start_latency_ms "$RIG_DIR/stopped.txt") <= 2000"
+check "stopped: every interval within 1 ms" "$(value worst_deviation_ms "$RIG_DIR/stopped.txt") <= 1"
+
+# 4. The end.
+rig_close_program || rig_fail "\"&Avbryt\" did not end the program"
+check "\"&Avbryt\" ends the program with status 0" "${RIG_PROGRAM_STATUS:-1} == 0"
+check "the program printed nothing" "$(wc -c <"$RIG_DIR/program.log") == 0"
+((failures == 0))
