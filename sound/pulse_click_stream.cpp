@@ -14,11 +14,12 @@ namespace {
 constexpr std::size_t kFrameBytes = sizeof(std::int16_t);
 // While idle the stream asks for nearly its whole queue as the sink's latency: no sink runs
 // faster because of it.
-constexpr std::int64_t kIdleLatencyMs = 996;
+constexpr std::int64_t kIdleLatencyMs = PulseClickStream::kQueueMs - 4;
 // When the timing replies come after play(), in ms: a few early ones at uneven distances, so
-// that steps of a quantized read index are seen before the second beat; then one a second.
+// that steps of a quantized read index are seen before the second beat; then one every two
+// seconds, which a sink's clock 100 ppm off strays from by 0.2 ms.
 constexpr std::array<pa_usec_t, 5> kEarlyRepliesMs = {30, 40, 80, 150, 700};  // after the last
-constexpr pa_usec_t kReplyEveryMs = 1000;
+constexpr pa_usec_t kReplyEveryMs = 2000;
 
 void release(pa_operation* operation) {
     if (operation != nullptr) {
@@ -33,7 +34,7 @@ std::int64_t monotonicNs() {
 }
 
 // Without PA_STREAM_ADJUST_LATENCY the server sets the sink's latency to the queue's length
-// less twice the refill size: a second queued ahead, refills of nearly half of it.
+// less twice the refill size.
 pa_buffer_attr attributesFor(std::int64_t sinkLatencyMs, const pa_sample_spec& format) {
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
@@ -49,8 +50,8 @@ pa_buffer_attr attributesFor(std::int64_t sinkLatencyMs, const pa_sample_spec& f
 }  // namespace
 
 PulseClickStream::PulseClickStream(pa_mainloop_api* api, pa_context* context, std::uint32_t rate,
-                                   Listener& listener)
-    : api_(api), rate_(rate), listener_(listener) {
+                                   std::int64_t latencyMs, Listener& listener)
+    : api_(api), rate_(rate), latencyMs_(latencyMs), listener_(listener) {
     const pa_sample_spec format{PA_SAMPLE_S16LE, rate, 1};
     stream_ = pa_stream_new(context, "Clicks", &format, nullptr);
     if (stream_ == nullptr) {
@@ -128,7 +129,7 @@ void PulseClickStream::play() {
     if (!ready_ || playing_) {
         return;
     }
-    setLatency(kRunningLatencyMs);
+    setLatency(latencyMs_);
     release(pa_stream_cork(stream_, 0, nullptr, nullptr));
     playing_ = true;
     repliesSincePlay_ = 0;
@@ -227,7 +228,7 @@ void PulseClickStream::startWith(std::span<const std::int16_t> clip) {
     if (playing_) {
         release(pa_stream_cork(stream_, 1, nullptr, nullptr));
     } else {
-        setLatency(kRunningLatencyMs);
+        setLatency(latencyMs_);
     }
     // Nothing but the clip is queued when the stream starts: the silence behind it follows as
     // the server asks for it.

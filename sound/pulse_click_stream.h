@@ -13,19 +13,20 @@ struct timeval;
 namespace vindelor {
 
 // The one playback stream the clicks go into: mono, signed 16-bit, at the default sink's rate,
-// kept a second full of silence over which clicks are written at their frames.
+// kept two seconds full of silence over which clicks are written at their frames.
 //
-// While it plays it asks the sink for a latency of kRunningLatencyMs, no lower, and asks the
+// While it plays it asks the sink for the latency it is made with, no lower, and asks the
 // server for timing replies on its own schedule: a few soon after the start, so that the
-// stream's clock is known before the second beat, then one a second. While idle it is corked
-// and asks for no latency: it costs the server nothing.
+// stream's clock is known before the second beat, then one every two seconds. While idle it is
+// corked and asks for no latency: it costs the server nothing.
 // Server thread only: its owner calls it, and it calls its listener, under the loop's lock.
 class PulseClickStream {
   public:
     using Frames = std::int64_t;
 
-    static constexpr std::int64_t kRunningLatencyMs = 40;
-    static constexpr std::int64_t kQueueMs = 1000;
+    // Each beat's write tops the queue up again; the server asks for a refill of its own only
+    // when no beat has come for nearly half of it, so not at 63 BPM and above.
+    static constexpr std::int64_t kQueueMs = 2000;
 
     struct Timing {
         std::int64_t monotonicNs;  // when the server answered
@@ -43,8 +44,9 @@ class PulseClickStream {
         virtual void streamMoved() = 0;
     };
 
+    // `latencyMs`: the sink latency asked for while the stream plays.
     PulseClickStream(pa_mainloop_api* api, pa_context* context, std::uint32_t rate,
-                     Listener& listener);
+                     std::int64_t latencyMs, Listener& listener);
     ~PulseClickStream();
     PulseClickStream(const PulseClickStream&) = delete;
     PulseClickStream& operator=(const PulseClickStream&) = delete;
@@ -86,6 +88,7 @@ class PulseClickStream {
 
     pa_mainloop_api* api_;
     std::uint32_t rate_;
+    std::int64_t latencyMs_;
     Listener& listener_;
     pa_stream* stream_ = nullptr;
     pa_time_event* timingTimer_ = nullptr;
