@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Vindelor needs that are missing. As root on Debian 12.
-#   install-deps.sh          what building and running the program needs
-#   install-deps.sh --tests  that, and what the tests and benchmarks need too
+#   install-deps.sh            what building and running the program needs: the sound server's
+#                              client library, never a server (the desktop has its own)
+#   install-deps.sh --package  that, and what building its Debian package needs
+#   install-deps.sh --tests    all that, and the sound servers and tools the tests use
 set -euo pipefail
 
 packages=(
@@ -9,16 +11,31 @@ packages=(
     qt6-base-dev qt6-base-private-dev qt6-qpa-plugins libgl-dev
     libpulse-dev libsndfile1-dev libsoxr-dev
     fonts-dejavu-core
-    pulseaudio
 )
-if [[ "${1:-}" == "--tests" ]]; then
-    packages+=(
-        libgtest-dev libgmock-dev libbenchmark-dev
-        xvfb xauth xdotool x11-utils pulseaudio-utils imagemagick libx11-dev libxtst-dev
-        desktop-file-utils appstream
-        clang libclang-rt-14-dev valgrind
-    )
-fi
+packaging=(dpkg-dev file)
+case "${1:-}" in
+    "") ;;
+    --package) packages+=("${packaging[@]}") ;;
+    --tests)
+        packages+=(
+            "${packaging[@]}" lintian
+            libgtest-dev libgmock-dev libbenchmark-dev
+            xvfb xauth xdotool x11-utils imagemagick libx11-dev libxtst-dev
+            desktop-file-utils appstream
+            # Private sound servers for the end-to-end and robustness tests.
+            pulseaudio pulseaudio-utils
+            pipewire pipewire-pulse pipewire-bin wireplumber libspa-0.2-modules dbus-daemon
+            libpipewire-0.3-dev
+            # The sanitizers look for llvm-symbolizer on the PATH to name the frames of a report
+            # (and to match its suppressions); llvm-14 holds it, llvm puts it on the PATH.
+            clang libclang-rt-14-dev llvm-14 llvm valgrind
+        )
+        ;;
+    *)
+        echo "usage: install-deps.sh [--package | --tests]" >&2
+        exit 2
+        ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

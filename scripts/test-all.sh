@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Vindelor with every warning an error, and runs every test;
-# then the sanitizer builds and the short fuzz runs (scripts/test-sanitized.sh).
+# then the sanitizer builds and the short fuzz runs (scripts/test-sanitized.sh), and the Debian
+# package: built, checked by lintian, installed, its program run, removed (scripts/test-package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,3 +10,4 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVINDELOR_WERROR=ON
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
 bash scripts/test-sanitized.sh
+bash scripts/test-package.sh

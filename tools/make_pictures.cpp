@@ -5,6 +5,8 @@
 //   metronome.gif   144 × 239, 255 colours and a transparent index: a wooden clockwork metronome
 //   vindelor.ico    32 × 32, 16 colours: beamed eighth notes on a staff, over tan
 //   vindelor.png    the same icon at 256 × 256, for the desktop's application menu
+//   vindelor-N.png  the same at N × N, N = 16, 22, 24, 32, 48, 64 and 128: the sizes a desktop
+//                   asks for, each drawn afresh at its size rather than scaled down from 256
 //
 // Drawing is done with QPainter; the BMP, GIF and ICO are written by our own encoders so that
 // every header field is exactly as the program expects. The output is the same on every run.
@@ -27,6 +29,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <string>
 #include <vector>
 
 #include "tools/byte_writer.h"
@@ -489,24 +492,27 @@ std::vector<std::uint8_t> metronomeGif() {
 
 const QColor kTan(239, 214, 173);
 
-// The tan ground, its grey frame and the five staff lines.
+// The tan ground, its grey frame and the five staff lines. Lines are as thick as the scale's
+// whole pixels (one at least) and lie on whole pixels, so that they stay crisp at every size.
 void drawIconGround(QPainter& p, double scale, bool rounded) {
     p.save();
-    p.scale(scale, scale);
+    const double width = std::max(1.0, std::round(scale));
+    const double size = 32 * scale;
     QPainterPath frame;
+    const QRectF inside(width / 2, width / 2, size - width, size - width);
     if (rounded) {
-        frame.addRoundedRect(QRectF(0.5, 0.5, 31, 31), 4, 4);
+        frame.addRoundedRect(inside, 4 * scale, 4 * scale);
     } else {
-        frame.addRect(QRectF(0.5, 0.5, 31, 31));
+        frame.addRect(inside);
     }
-    p.setPen(QPen(QColor(128, 128, 128), 1.0));
+    p.setPen(QPen(QColor(128, 128, 128), width));
     p.setBrush(kTan);
     p.drawPath(frame);
 
-    p.setPen(QPen(QColor(128, 128, 128), 1.0, Qt::SolidLine, Qt::FlatCap));
+    p.setPen(QPen(QColor(128, 128, 128), width, Qt::SolidLine, Qt::FlatCap));
     for (int line = 0; line < 5; ++line) {
-        const double y = 8.5 + line * 4;
-        p.drawLine(QPointF(3, y), QPointF(29, y));
+        const double y = std::round((8.5 + line * 4) * scale - width / 2) + width / 2;
+        p.drawLine(QPointF(std::round(3 * scale), y), QPointF(std::round(29 * scale), y));
     }
     p.restore();
 }
@@ -587,13 +593,15 @@ std::vector<std::uint8_t> iconFile() {
     return encodeIcon16(indices, kIconPalette);
 }
 
-QImage largeIcon() {
-    QImage image(256, 256, QImage::Format_ARGB32);
+// The desktop's icon, `size` pixels square, with rounded corners.
+QImage desktopIcon(int size) {
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing, true);
-    drawIconGround(p, 8.0, true);
-    drawIconNotes(p, 8.0, Qt::black);
+    const double scale = size / 32.0;
+    drawIconGround(p, scale, true);
+    drawIconNotes(p, scale, Qt::black);
     return image;
 }
 
@@ -621,10 +629,14 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    const std::filesystem::path png = folder / "vindelor.png";
-    if (!largeIcon().save(QString::fromStdString(png.string()), "PNG")) {
-        std::fprintf(stderr, "make_pictures: cannot write %s\n", png.c_str());
-        return 1;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const std::filesystem::path png =
+            folder / (size == 256 ? std::string("vindelor.png")
+                                  : "vindelor-" + std::to_string(size) + ".png");
+        if (!desktopIcon(size).save(QString::fromStdString(png.string()), "PNG")) {
+            std::fprintf(stderr, "make_pictures: cannot write %s\n", png.c_str());
+            return 1;
+        }
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "sound/pulse_click_output.h"
 #include "timer/clock.h"
 #include "window/program.h"
+#include "window/window_style.h"
 
 int main(int argc, char* argv[]) {
     // On X11, a window drawn through shared memory makes every repaint wait until the X server
@@ -13,7 +14,12 @@ int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_XCB_NO_MITSHM")) {
         qputenv("QT_XCB_NO_MITSHM", "1");
     }
+    // The window keeps the look it was drawn for whatever the desktop sets (pinWindowLook): a
+    // style asked for here would be loaded only to be dropped, and one Qt lacks would be
+    // reported on the terminal.
+    qunsetenv("QT_STYLE_OVERRIDE");
     QApplication app(argc, argv);
+    vindelor::pinWindowLook();
     QApplication::setApplicationName(QStringLiteral(VINDELOR_APP_NAME));
     QApplication::setApplicationVersion(QStringLiteral(VINDELOR_VERSION_SHOWN));
     QApplication::setDesktopFileName(QStringLiteral(VINDELOR_APP_ID));

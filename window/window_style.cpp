@@ -1,8 +1,10 @@
 #include "window/window_style.h"
 
+#include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
 #include <QString>
+#include <QStyle>
 
 namespace vindelor {
 namespace {
@@ -30,6 +32,11 @@ QFont captionFont() {
 
 QFont buttonFont() {
     return boldSansSerif(11);
+}
+
+void pinWindowLook() {
+    const QStyle* style = QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setPalette(style->standardPalette());
 }
 
 }  // namespace vindelor

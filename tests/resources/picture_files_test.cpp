@@ -1,4 +1,4 @@
-// The three pictures as the program carries them, and the application icon beside them: their
+// The three pictures as the program carries them, and the desktop's icons beside them: their
 // headers byte for byte, and what a decoder makes of them.
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "tests/resources/resource_bytes.h"
 
@@ -87,13 +88,19 @@ TEST(PictureGenerator, ReproducesTheCommittedPicturesExactly) {
         EXPECT_TRUE(sameFile(folder / "background.bmp", pictureBytes(kBackgroundPictureId)));
         EXPECT_TRUE(sameFile(folder / "metronome.gif", pictureBytes(kMetronomePictureId)));
         EXPECT_TRUE(sameFile(folder / "vindelor.ico", pictureBytes(kIconPictureId)));
-        // The PNG is compared by its pixels: its compressed bytes depend on the zlib at hand.
-        const QImage written((folder / "vindelor.png").c_str());
-        const QImage committed(VINDELOR_RESOURCE_DIR "/vindelor.png");
-        ASSERT_EQ(committed.size(), QSize(256, 256));
-        EXPECT_EQ(qAlpha(committed.pixel(0, 0)), 0) << "rounded corner";
-        EXPECT_EQ(written.convertToFormat(QImage::Format_ARGB32),
-                  committed.convertToFormat(QImage::Format_ARGB32));
+        // The desktop's icons are compared by their pixels: a PNG's compressed bytes depend on
+        // the zlib at hand.
+        for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            const std::string name =
+                size == 256 ? "vindelor.png" : "vindelor-" + std::to_string(size) + ".png";
+            SCOPED_TRACE(name);
+            const QImage written((folder / name).c_str());
+            const QImage committed(QString::fromStdString(VINDELOR_RESOURCE_DIR "/" + name));
+            ASSERT_EQ(committed.size(), QSize(size, size));
+            EXPECT_EQ(qAlpha(committed.pixel(0, 0)), 0) << "rounded corner";
+            EXPECT_EQ(written.convertToFormat(QImage::Format_ARGB32),
+                      committed.convertToFormat(QImage::Format_ARGB32));
+        }
     });
 }
 
