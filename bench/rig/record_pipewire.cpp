@@ -133,12 +133,15 @@ int run(int argc, char** argv) {
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     recorder.wav = sf_open(recorder.options.wavPath.c_str(), SFM_WRITE, &info);
+    // The file stays readable while it grows, for a look before the recording ends.
+    sf_command(recorder.wav, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
     recorder.log = std::fopen(recorder.options.logPath.c_str(), "w");
     if (recorder.wav == nullptr || recorder.log == nullptr) {
         std::fprintf(stderr, "rig_record_pipewire: cannot write %s or %s\n",
                      recorder.options.wavPath.c_str(), recorder.options.logPath.c_str());
         return 1;
     }
+    setvbuf(recorder.log, nullptr, _IOLBF, 0);  // whole lines, for a look while it grows
     std::fprintf(recorder.log, "# frame played_monotonic_ns quantum (rate %u)\n", kRate);
 
     pw_init(&argc, &argv);

@@ -224,6 +224,8 @@ int run(int argc, char** argv) {
                      recorder.options.wavPath.c_str(), sf_strerror(nullptr));
         return 1;
     }
+    // The file stays readable while it grows, for a look before the recording ends.
+    sf_command(recorder.wav, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
     recorder.log = std::fopen(recorder.options.logPath.c_str(), "w");
     if (recorder.log == nullptr) {
         std::fprintf(stderr, "rig_record_pulse: cannot write %s: %s\n",
@@ -231,6 +233,7 @@ int run(int argc, char** argv) {
         sf_close(recorder.wav);
         return 1;
     }
+    setvbuf(recorder.log, nullptr, _IOLBF, 0);  // whole lines, for a look while it grows
     std::fprintf(recorder.log, "# frame played_monotonic_ns sink_latency_ns (rate %u)\n", kRate);
 
     recorder.loop = pa_mainloop_new();

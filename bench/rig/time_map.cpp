@@ -36,7 +36,8 @@ TimeMap TimeMap::fromLog(std::istream& log, double sampleRate) {
     int number = 0;
     while (std::getline(log, line)) {
         ++number;
-        if (line.empty() || line.front() == '#') {
+        // A line still being written, read before the recorder has finished it.
+        if (line.empty() || line.front() == '#' || log.eof()) {
             continue;
         }
         std::istringstream fields(line);

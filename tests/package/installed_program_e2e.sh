@@ -47,8 +47,9 @@ rig_close_program || true
 sleep 0.2
 rig_stop_recorder
 
+echo "$start" >"$RIG_DIR/presses"
 report="$("$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" \
-    --bpm 120 --start-ns "$start")"
+    --bpm 120 --presses "$RIG_DIR/presses")"
 clicks="$(sed -n 's/^clicks=//p' <<<"$report")"
 pattern="$(sed -n 's/^pattern=//p' <<<"$report")"
 ((${clicks:-0} >= 3)) || fail "\"&Start\" gave ${clicks:-no} clicks in 2.2 s, not 3 or more"
