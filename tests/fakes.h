@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "sound/click_output.h"
+#include "timer/clock.h"
+
+namespace vindelor {
+
+// The tests' sound output: hears what is asked of it. `heard` spells the clips, A the accent,
+// T the "3 / 4" accent, n the ordinary click.
+class FakeClickOutput final : public ClickOutput {
+  public:
+    struct Play {
+        ClickClip clip;
+        std::chrono::nanoseconds due;
+        std::chrono::nanoseconds now;
+        bool startsRun;
+    };
+
+    void prepare(ClickClip clip, std::span<const std::uint8_t> image) override {
+        prepared.push_back(clip);
+        preparedBytes.emplace_back(image.begin(), image.end());
+    }
+    void play(ClickClip clip, std::chrono::nanoseconds due, std::chrono::nanoseconds now,
+              bool startsRun) override {
+        heard += clip == ClickClip::AccentClick         ? 'A'
+                 : clip == ClickClip::TripleAccentClick ? 'T'
+                                                        : 'n';
+        last = {clip, due, now, startsRun};
+        runs += startsRun ? 1 : 0;
+    }
+    void stop(std::chrono::nanoseconds now) override { stops.push_back(now); }
+
+    std::vector<ClickClip> prepared;
+    std::vector<std::vector<std::uint8_t>> preparedBytes;
+    std::string heard;
+    Play last{};
+    int runs = 0;
+    std::vector<std::chrono::nanoseconds> stops;
+};
+
+// A clock that moves only when told.
+class FakeClock final : public Clock {
+  public:
+    Nanoseconds now() const override { return time; }
+    void advance(Nanoseconds by) { time += by; }
+    Nanoseconds time{std::chrono::seconds{1000}};
+};
+
+}  // namespace vindelor
