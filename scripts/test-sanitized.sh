@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the core test programs with clang's sanitizers and runs them, then fuzzes briefly:
 #   build-asan  AddressSanitizer + UndefinedBehaviorSanitizer, with the libFuzzer targets:
-#               the engine, timer, sound and resource tests, the soak, the window's rapid-use
-#               and missing-clip tests, the pulse output against a private sound server, and
+#               the engine, timer, sound and resource tests, the window's rapid-use and
+#               missing-clip tests, the pulse output against a private sound server, and
 #               each fuzzer on its corpus and then for FUZZ_SECONDS (30) more
 #   build-tsan  ThreadSanitizer: the pulse output driven from the test's thread while its
 #               server thread runs, and while its server goes away and comes back
@@ -15,8 +15,8 @@ fuzzSeconds="${FUZZ_SECONDS:-30}"
 
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-export LSAN_OPTIONS="suppressions=$root/tests/robustness/lsan.supp:print_suppressions=0"
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/robustness/tsan.supp"
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp"
 # The window's tests run on Qt's offscreen platform, with a private runtime folder.
 runtime="$(mktemp -d "${TMPDIR:-/tmp}/vindelor-sanitized.XXXXXX")"
 trap 'rm -rf "$runtime"' EXIT
@@ -34,11 +34,11 @@ configure() {
 step "AddressSanitizer and UndefinedBehaviorSanitizer: build"
 configure build-asan -DVINDELOR_SANITIZE=address,undefined -DVINDELOR_FUZZ=ON
 cmake --build build-asan -j2 --target engine_tests timer_tests sound_tests resource_tests \
-    soak_tests pulse_output_tests rapid_use_test missing_clip_test \
+    pulse_click_output_test rapid_use_test missing_clip_test \
     clip_decoder_fuzzer tempo_box_fuzzer
 
 step "AddressSanitizer and UndefinedBehaviorSanitizer: tests"
-for program in engine_tests timer_tests sound_tests resource_tests robustness/soak_tests; do
+for program in engine_tests timer_tests sound_tests resource_tests; do
     echo "-- $program"
     (cd build-asan/tests && "./$program" --gtest_brief=1)
 done
@@ -46,9 +46,8 @@ for program in rapid_use_test missing_clip_test; do
     echo "-- $program"
     build-asan/tests/robustness/$program -silent
 done
-echo "-- pulse_output_tests"
-bash tests/robustness/private_pulse.sh run build-asan/tests/robustness/pulse_output_tests \
-    --gtest_brief=1
+echo "-- pulse_click_output_test"
+bash tests/sound/private_pulse.sh run build-asan/tests/pulse_click_output_test --gtest_brief=1
 
 step "Fuzzing: each target on its corpus, then ${fuzzSeconds} s more"
 fuzz() {
@@ -79,10 +78,9 @@ wait "$boxFuzz" || fuzzStatus=1
 
 step "ThreadSanitizer: build"
 configure build-tsan -DVINDELOR_SANITIZE=thread
-cmake --build build-tsan -j2 --target pulse_output_tests
+cmake --build build-tsan -j2 --target pulse_click_output_test
 
 step "ThreadSanitizer: the pulse output's two threads"
-bash tests/robustness/private_pulse.sh run build-tsan/tests/robustness/pulse_output_tests \
-    --gtest_brief=1
+bash tests/sound/private_pulse.sh run build-tsan/tests/pulse_click_output_test --gtest_brief=1
 
 step "Sanitized runs: all clean"

@@ -127,6 +127,24 @@ TEST(BeatPlacementTest, TheFirstBeatAfterTheServerCameBackKeepsItsPlaceAndTheBea
     EXPECT_FALSE(placement.anchor(first, 2500, handed + 300 * kMs, true));
 }
 
+// A run's grid may sound some way after its due times (on PipeWire, by up to two quanta):
+// Stop withdraws by what plays, not by the grid.
+TEST(BeatPlacementTest, StopWithdrawsTheClicksThatWouldStartAfterWhatPlaysAtStop) {
+    FakeServer server{.quantum = 1024};
+    BeatPlacement placement(kRate, true, 2048);
+    const std::int64_t start = 10'000 * kMs;
+    const Frames first = static_cast<Frames>(server.playing(start)) + 40 * kRate / 1000;
+    placement.anchorAt(beat(0ms, start, true), first, 2500);
+    server.reply(placement.clock(), start + 30 * kMs);
+    placement.place(beat(500ms, start + 440 * kMs), 1650, start + 440 * kMs);
+    // Stop 10 ms after the beat's due time, 30 ms before its click sounds.
+    const OutputRequest stop{
+        .kind = OutputRequest::Kind::Stop, .due = 510ms, .handedNs = start + 510 * kMs};
+    const auto withdrawn = placement.withdrawAfter(stop);
+    ASSERT_TRUE(withdrawn);
+    EXPECT_EQ(withdrawn->frame, first + 24000);
+}
+
 TEST(BeatPlacementTest, TheLeadIsTheServersHorizonAndAMarginUntilTheClockIsKnownNot) {
     BeatPlacement placement(kRate, false);
     EXPECT_EQ(placement.lead(), BeatPlacement::kUnknownLead);
