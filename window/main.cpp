@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <cstdio>
 
 #include "resources/embedded_resources.h"
 #include "sound/pulse_click_output.h"
@@ -7,6 +8,14 @@
 #include "window/window_style.h"
 
 int main(int argc, char* argv[]) {
+    // Without a desktop Qt would end the program with an abort and a note about plugins.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fputs("Vindelor needs a desktop to show its window: neither DISPLAY nor "
+                   "WAYLAND_DISPLAY is set.\n",
+                   stderr);
+        return 1;
+    }
     // On X11, a window drawn through shared memory makes every repaint wait until the X server
     // has read the previous frame; a button repaints itself twice before it reports a click, so
     // the first beat would wait for two round trips. The window is small: sending its pixels
