@@ -15,7 +15,6 @@
 // exits 0.
 
 #include <pipewire/pipewire.h>
-#include <sndfile.h>
 #include <spa/param/audio/format-utils.h>
 
 #include <csignal>
@@ -24,12 +23,14 @@
 #include <cstdlib>
 #include <map>
 #include <string>
-#include <vector>
+#include <memory>
+
+#include "bench/rig/recording_files.h"
 
 namespace vindelor::rig {
 namespace {
 
-constexpr std::uint32_t kRate = 48000;
+constexpr std::uint32_t kRate = RecordingFiles::kRate;
 
 struct Options {
     std::string sink;
@@ -42,14 +43,11 @@ struct Recorder {
     Options options;
     pw_main_loop* loop = nullptr;
     pw_stream* stream = nullptr;
-    SNDFILE* wav = nullptr;
-    std::FILE* log = nullptr;
-    std::uint64_t frames = 0;
+    std::unique_ptr<RecordingFiles> files;
     std::uint64_t filled = 0;  // frames of missed time, written as silence
     std::int64_t nextNs = 0;   // when the next cycle is due if none was missed
     bool started = false;
     std::map<std::uint32_t, std::uint64_t> quanta;  // cycle size -> cycles
-    std::vector<float> silence;
 };
 
 void onProcess(void* userdata) {
@@ -66,18 +64,13 @@ void onProcess(void* userdata) {
     const std::int64_t lateNs = time.now - recorder.nextNs;
     if (recorder.started && lateNs > 1'000'000) {
         const auto missed = static_cast<std::uint64_t>((lateNs * kRate + 500'000'000) / 1'000'000'000);
-        recorder.silence.assign(missed, 0.0f);
-        sf_writef_float(recorder.wav, recorder.silence.data(), static_cast<sf_count_t>(missed));
-        recorder.frames += missed;
+        recorder.files->silence(missed);
         recorder.filled += missed;
     }
     if (count > 0) {
-        std::fprintf(recorder.log, "%llu %lld %u\n", static_cast<unsigned long long>(recorder.frames),
-                     static_cast<long long>(time.now), count);
-        sf_writef_float(recorder.wav,
-                        static_cast<const float*>(data.data) + data.chunk->offset / sizeof(float),
-                        count);
-        recorder.frames += count;
+        recorder.files->anchor(static_cast<long long>(recorder.files->frames()), time.now, count);
+        recorder.files->write(
+            static_cast<const float*>(data.data) + data.chunk->offset / sizeof(float), count);
         ++recorder.quanta[count];
         recorder.nextNs = time.now + static_cast<std::int64_t>(count) * 1'000'000'000 / kRate;
         if (!recorder.started) {
@@ -128,21 +121,12 @@ int run(int argc, char** argv) {
                      "[--latency FRAMES]\n");
         return 2;
     }
-    SF_INFO info{};
-    info.samplerate = kRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    recorder.wav = sf_open(recorder.options.wavPath.c_str(), SFM_WRITE, &info);
-    // The file stays readable while it grows, for a look before the recording ends.
-    sf_command(recorder.wav, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
-    recorder.log = std::fopen(recorder.options.logPath.c_str(), "w");
-    if (recorder.wav == nullptr || recorder.log == nullptr) {
-        std::fprintf(stderr, "rig_record_pipewire: cannot write %s or %s\n",
-                     recorder.options.wavPath.c_str(), recorder.options.logPath.c_str());
+    recorder.files = std::make_unique<RecordingFiles>(
+        recorder.options.wavPath, recorder.options.logPath, "frame played_monotonic_ns quantum");
+    if (!recorder.files->ok()) {
+        std::fprintf(stderr, "rig_record_pipewire: %s\n", recorder.files->error().c_str());
         return 1;
     }
-    setvbuf(recorder.log, nullptr, _IOLBF, 0);  // whole lines, for a look while it grows
-    std::fprintf(recorder.log, "# frame played_monotonic_ns quantum (rate %u)\n", kRate);
 
     pw_init(&argc, &argv);
     recorder.loop = pw_main_loop_new(nullptr);
@@ -179,15 +163,14 @@ int run(int argc, char** argv) {
     pw_stream_destroy(recorder.stream);
     pw_main_loop_destroy(recorder.loop);
     pw_deinit();
-    sf_close(recorder.wav);
-    for (const auto& [quantum, cycles] : recorder.quanta) {  // as the table shows it
-        std::fprintf(recorder.log, "# quantum %u: %llu cycles\n", quantum,
-                     static_cast<unsigned long long>(cycles));
+    for (const auto& [quantum, cycles] : recorder.quanta) {  // as the timing table shows it
+        recorder.files->note("quantum " + std::to_string(quantum) + ": " +
+                             std::to_string(cycles) + " cycles");
     }
-    std::fprintf(recorder.log, "# frames %llu, missed cycles filled with %llu frames\n",
-                 static_cast<unsigned long long>(recorder.frames),
-                 static_cast<unsigned long long>(recorder.filled));
-    std::fclose(recorder.log);
+    recorder.files->note("frames " + std::to_string(recorder.files->frames()) +
+                         ", missed time filled with " + std::to_string(recorder.filled) +
+                         " frames");
+    recorder.files.reset();
     return status;
 }
 

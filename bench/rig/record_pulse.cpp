@@ -11,21 +11,20 @@
 // SIGTERM, completes the file and exits 0. Talks to the server PULSE_SERVER names.
 
 #include <pulse/pulseaudio.h>
-#include <sndfile.h>
 #include <time.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
-#include <vector>
+#include <memory>
+
+#include "bench/rig/recording_files.h"
 
 namespace vindelor::rig {
 namespace {
 
-constexpr std::uint32_t kRate = 48000;
+constexpr std::uint32_t kRate = RecordingFiles::kRate;
 constexpr pa_usec_t kTimingEveryUsec = 100'000;
 
 struct Options {
@@ -41,9 +40,7 @@ struct Recorder {
     pa_mainloop_api* api = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
-    SNDFILE* wav = nullptr;
-    std::FILE* log = nullptr;
-    std::uint64_t frames = 0;
+    std::unique_ptr<RecordingFiles> files;
     std::uint64_t holes = 0;
     int overflows = 0;
     bool announced = false;
@@ -80,18 +77,16 @@ void onRead(pa_stream* stream, std::size_t, void* userdata) {
         if (bytes == 0) {
             break;
         }
-        const auto count = static_cast<sf_count_t>(bytes / sizeof(float));
+        const std::uint64_t count = bytes / sizeof(float);
         if (data != nullptr) {
-            sf_writef_float(recorder.wav, static_cast<const float*>(data), count);
+            recorder.files->write(static_cast<const float*>(data), count);
         } else {
-            const std::vector<float> silence(static_cast<std::size_t>(count), 0.0f);
-            sf_writef_float(recorder.wav, silence.data(), count);
-            recorder.holes += static_cast<std::uint64_t>(count);
+            recorder.files->silence(count);
+            recorder.holes += count;
         }
-        recorder.frames += static_cast<std::uint64_t>(count);
         pa_stream_drop(stream);
     }
-    if (!recorder.announced && recorder.frames > 0) {
+    if (!recorder.announced && recorder.files->frames() > 0) {
         recorder.announced = true;
         std::printf("recording\n");
         std::fflush(stdout);
@@ -113,8 +108,7 @@ void onTiming(pa_stream* stream, int success, void* userdata) {
     const std::int64_t sinkLatencyNs = static_cast<std::int64_t>(timing->sink_usec) * 1000;
     // The last mixed sample is `mixed` plus what is on its way; it plays after the sink's latency.
     const std::int64_t playedNs = stampNs + wallToMonotonic + sinkLatencyNs - onTheWayNs;
-    std::fprintf(recorder.log, "%lld %lld %lld\n", static_cast<long long>(mixed),
-                 static_cast<long long>(playedNs), static_cast<long long>(sinkLatencyNs));
+    recorder.files->anchor(mixed, playedNs, sinkLatencyNs);
 }
 
 void onTimer(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* userdata) {
@@ -214,27 +208,13 @@ int run(int argc, char** argv) {
                      "[--latency-ms MS]\n");
         return 2;
     }
-    SF_INFO info{};
-    info.samplerate = kRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    recorder.wav = sf_open(recorder.options.wavPath.c_str(), SFM_WRITE, &info);
-    if (recorder.wav == nullptr) {
-        std::fprintf(stderr, "rig_record_pulse: cannot write %s: %s\n",
-                     recorder.options.wavPath.c_str(), sf_strerror(nullptr));
+    recorder.files = std::make_unique<RecordingFiles>(
+        recorder.options.wavPath, recorder.options.logPath,
+        "frame played_monotonic_ns sink_latency_ns");
+    if (!recorder.files->ok()) {
+        std::fprintf(stderr, "rig_record_pulse: %s\n", recorder.files->error().c_str());
         return 1;
     }
-    // The file stays readable while it grows, for a look before the recording ends.
-    sf_command(recorder.wav, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
-    recorder.log = std::fopen(recorder.options.logPath.c_str(), "w");
-    if (recorder.log == nullptr) {
-        std::fprintf(stderr, "rig_record_pulse: cannot write %s: %s\n",
-                     recorder.options.logPath.c_str(), std::strerror(errno));
-        sf_close(recorder.wav);
-        return 1;
-    }
-    setvbuf(recorder.log, nullptr, _IOLBF, 0);  // whole lines, for a look while it grows
-    std::fprintf(recorder.log, "# frame played_monotonic_ns sink_latency_ns (rate %u)\n", kRate);
 
     recorder.loop = pa_mainloop_new();
     recorder.api = pa_mainloop_get_api(recorder.loop);
@@ -262,11 +242,10 @@ int run(int argc, char** argv) {
     pa_context_unref(recorder.context);
     pa_signal_done();
     pa_mainloop_free(recorder.loop);
-    sf_close(recorder.wav);
-    std::fprintf(recorder.log, "# frames %llu, lost to holes %llu, overflows %d\n",
-                 static_cast<unsigned long long>(recorder.frames),
-                 static_cast<unsigned long long>(recorder.holes), recorder.overflows);
-    std::fclose(recorder.log);
+    recorder.files->note("frames " + std::to_string(recorder.files->frames()) +
+                         ", lost to holes " + std::to_string(recorder.holes) + ", overflows " +
+                         std::to_string(recorder.overflows));
+    recorder.files.reset();
     if (recorder.overflows > 0 || recorder.holes > 0) {
         std::fprintf(stderr,
                      "rig_record_pulse: %d overflows, %llu frames lost: positions are not true\n",
