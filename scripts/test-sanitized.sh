@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the core test programs with clang's sanitizers and runs them, then fuzzes briefly:
 #   build-asan  AddressSanitizer + UndefinedBehaviorSanitizer, with the libFuzzer targets:
-#               the engine, timer, sound and resource tests, the window's rapid-use and
-#               missing-clip tests, the pulse output against a private sound server, and
+#               the engine, timer, sound and resource tests, the window's commands and
+#               tempo tests, the pulse output against a private sound server, and
 #               each fuzzer on its corpus and then for FUZZ_SECONDS (30) more
 #   build-tsan  ThreadSanitizer: the pulse output driven from the test's thread while its
 #               server thread runs, and while its server goes away and comes back
@@ -34,7 +34,7 @@ configure() {
 step "AddressSanitizer and UndefinedBehaviorSanitizer: build"
 configure build-asan -DVINDELOR_SANITIZE=address,undefined -DVINDELOR_FUZZ=ON
 cmake --build build-asan -j2 --target engine_tests timer_tests sound_tests resource_tests \
-    pulse_click_output_test rapid_use_test missing_clip_test \
+    pulse_click_output_test tempo_control_test form1_commands_test \
     clip_decoder_fuzzer tempo_box_fuzzer
 
 step "AddressSanitizer and UndefinedBehaviorSanitizer: tests"
@@ -42,9 +42,9 @@ for program in engine_tests timer_tests sound_tests resource_tests; do
     echo "-- $program"
     (cd build-asan/tests && "./$program" --gtest_brief=1)
 done
-for program in rapid_use_test missing_clip_test; do
+for program in tempo_control_test form1_commands_test; do
     echo "-- $program"
-    build-asan/tests/robustness/$program -silent
+    build-asan/tests/$program -silent
 done
 echo "-- pulse_click_output_test"
 bash tests/sound/private_pulse.sh run build-asan/tests/pulse_click_output_test --gtest_brief=1

@@ -1,13 +1,8 @@
-#include <qpa/qwindowsysteminterface.h>
 #include <unistd.h>
+
 #include <QApplication>
-#include <QLineEdit>
-#include <QListWidget>
+#include <QFile>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QSlider>
-#include <QTest>
-#include <QTimer>
 #include <cstdio>
 
 #include "tests/window/window_harness.h"
@@ -15,164 +10,169 @@
 
 namespace vindelor {
 
-enum class Close { WithAvbryt, ThroughTheFrame, WithAvbrytLetThroughByATick };
+enum class Close { WithAvbryt, WithAltA, ThroughTheFrame };
 
-// The load, the Start/Stop and close commands, and the program around the window.
+// Watches the program start: counts its windows shown, and notes and closes its message boxes.
+struct StartWatcher : QObject {
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            windowsShown += qobject_cast<Form1*>(watched) ? 1 : 0;
+            if (auto* box = qobject_cast<QMessageBox*>(watched)) {
+                said.append(box->text());
+                QMetaObject::invokeMethod(box, &QMessageBox::accept, Qt::QueuedConnection);
+            }
+        }
+        return false;
+    }
+    int windowsShown = 0;
+    QStringList said;
+};
+
+// Starting the program, Start and Stop, the meters, closing, and the input a tick lets through.
 class Form1CommandsTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void afterTheLoadTheClickerWaitsAt120In4Of4() {
-        WindowHarness h;
-        h.open();
-        QCOMPARE(h.Slider1->value(), 120);
-        QCOMPARE(h.Text1->text(), QStringLiteral("120"));
-        QCOMPARE(h.List1->selectedItems().size(), 1);
-        QCOMPARE(h.List1->selectedItems().front()->text(), QStringLiteral("4 / 4"));
-        QCOMPARE(h.Command1->text(), QStringLiteral("&Start"));
-        QVERIFY(!h.window->tickTimer().isEnabled());
-        QCOMPARE(h.output.prepared, (std::vector{ClickClip::NormalClick, ClickClip::AccentClick,
-                                                 ClickClip::TripleAccentClick}));
+    void aMissingClipIsNamedOnceAndNoWindowShows_data() {
+        QTest::addColumn<int>("missing");
+        QTest::newRow("without the ordinary click, 101") << 101;
+        QTest::newRow("without the accent, 102") << 102;
+        QTest::newRow("without the accent of 3 / 4, 103") << 103;
     }
 
-    void startStopAndStartAgainEachBeginANewBar() {
+    void aMissingClipIsNamedOnceAndNoWindowShows() {
+        QFETCH(int, missing);
+        FakeClickOutput output;
+        FakeClock clock;
+        StartWatcher watcher;
+        qApp->installEventFilter(&watcher);
+        // What the program prints goes to a file for the while; Qt Test reports on stdout.
+        std::FILE* printed = std::tmpfile();
+        const int terminal = dup(STDERR_FILENO);
+        dup2(fileno(printed), STDERR_FILENO);
+        const int status = runVindelor(output, clock, {}, testResources(missing));
+        dup2(terminal, STDERR_FILENO);
+        close(terminal);
+        std::rewind(printed);
+        QFile file;
+        QVERIFY(file.open(printed, QIODevice::ReadOnly, QFile::AutoCloseHandle));
+
+        QCOMPARE(status, 1);
+        QCOMPARE(watcher.said.size(), 1);
+        QVERIFY2(watcher.said[0].contains(QString::number(missing)), qPrintable(watcher.said[0]));
+        QCOMPARE(QString::fromUtf8(file.readAll()), watcher.said[0] + u'\n');
+        QCOMPARE(watcher.windowsShown, 0);
+        QVERIFY(output.prepared.empty());
+    }
+
+    void startingUpWaitsAt120In4Of4AndEachStartBeginsANewBar() {
         WindowHarness h;
-        h.open();
+        QVERIFY(h.open());
+        QCOMPARE(h.Slider1->value(), 120);
+        QCOMPARE(h.Text1->text(), QStringLiteral("120"));
+        QCOMPARE(h.List1->selectedItems(), QList{h.List1->item(1)});  // "4 / 4"
+        QCOMPARE(h.Command1->text(), QStringLiteral("&Start"));
+        QVERIFY(!h.running());
+        QTest::qWait(20);
+        QCOMPARE(h.heard(), QString());
         h.clickStart();
         QCOMPARE(h.Command1->text(), QStringLiteral("&Stop"));
         QCOMPARE(h.window->tickTimer().interval(), 500.0);
-        QVERIFY2(h.output.firstStartsRun, "the first click opens the run");
-        for (int beat = 1; beat < 6; ++beat) {
-            h.tick();
-        }
-        QCOMPARE(h.output.heard, QStringLiteral("AnnnAn"));
-        h.clock.time += std::chrono::milliseconds(700);
-        QTest::mouseClick(h.Command1, Qt::LeftButton);
-        QCOMPARE(h.Command1->text(), QStringLiteral("&Start"));
-        QVERIFY(!h.window->tickTimer().isEnabled());
-        QCOMPARE(h.output.stops, std::vector{h.clock.time});
-        h.clickStart();
+        QVERIFY2(h.output.last.startsRun, "the first click opens the run");
         h.tick();
-        QCOMPARE(h.output.heard, QStringLiteral("AnnnAnAn"));
-    }
-
-    // A button's letter acts as its click does, and as soon: Alt+S starts and stops within the
-    // key press, Alt+A closes.
-    void theButtonsLettersActAtOnce() {
-        WindowHarness h;
-        h.open();
+        h.tick();
+        QCOMPARE(h.heard(), QStringLiteral("Ann"));
+        // A button's letter acts within the key press: Qt's own answer holds it down 100 ms.
+        h.clock.advance(std::chrono::milliseconds(700));
+        QTest::keyClick(h.window, Qt::Key_S, Qt::AltModifier);
+        QCOMPARE(h.Command1->text(), QStringLiteral("&Start"));
+        QVERIFY(!h.running());
+        QCOMPARE(h.output.stops, std::vector{h.clock.time});
+        // A tempo chosen while stopped is the next run's.
+        QTest::mouseClick(h.SpinButton1->upArrow(), Qt::LeftButton);
         QTest::keyClick(h.window, Qt::Key_S, Qt::AltModifier);
         QCOMPARE(h.Command1->text(), QStringLiteral("&Stop"));
-        QVERIFY(h.window->tickTimer().isEnabled());
-        QTRY_COMPARE(h.output.heard, QStringLiteral("A"));
-        h.clock.time += std::chrono::milliseconds(300);
-        QTest::keyClick(h.window, Qt::Key_S, Qt::AltModifier);
-        QCOMPARE(h.Command1->text(), QStringLiteral("&Start"));
-        QCOMPARE(h.output.stops, std::vector{h.clock.time});
-        QTest::keyClick(h.window, Qt::Key_A, Qt::AltModifier);
-        QVERIFY(!h.window->isVisible());
+        QCOMPARE(h.window->tickTimer().interval(), 480.0);
+        QTRY_COMPARE(h.heard(), QStringLiteral("AnnA"));
     }
 
     void theSelectedMeterIsHeard_data() {
-        QTest::addColumn<int>("row");
+        QTest::addColumn<QList<int>>("rows");  // chosen in turn, three beats apart
         QTest::addColumn<QString>("heard");
-        QTest::newRow("3 / 4") << 3 << "TnnTnn";
-        QTest::newRow("6 / 8") << 5 << "AnnnnnA";
-        QTest::newRow("a blank row is silent") << 2 << "";
+        QTest::newRow("3 / 4 sounds T n n") << QList{3, 3} << "TnnTnn";
+        QTest::newRow("a blank row is silent and keeps the place in the bar")
+            << QList{1, 2, 1} << "AnnnAn";
     }
 
     void theSelectedMeterIsHeard() {
-        QFETCH(int, row);
+        QFETCH(QList<int>, rows);
         QFETCH(QString, heard);
         WindowHarness h;
-        h.open();
-        const QRect shown = h.List1->visualItemRect(h.List1->item(row));
-        QTest::mouseClick(h.List1->viewport(), Qt::LeftButton, {}, shown.center());
-        h.clickStart();
-        while (h.output.heard.size() < heard.size()) {
+        QVERIFY(h.open());
+        for (const int row : rows) {
+            const QRect shown = h.List1->visualItemRect(h.List1->item(row));
+            QTest::mouseClick(h.List1->viewport(), Qt::LeftButton, {}, shown.center());
+            h.running() ? h.tick() : h.clickStart();
+            h.tick();
             h.tick();
         }
-        QCOMPARE(h.output.heard, heard);
+        QVERIFY(h.running());
+        QCOMPARE(h.heard(), heard);
     }
 
     void closingStopsTheClicksAndReleasesTheWindow_data() {
         QTest::addColumn<Close>("how");
-        QTest::newRow("Avbryt") << Close::WithAvbryt;
-        QTest::newRow("the frame") << Close::ThroughTheFrame;
-        QTest::newRow("Avbryt let through by a tick") << Close::WithAvbrytLetThroughByATick;
+        QTest::newRow("with Avbryt") << Close::WithAvbryt;
+        QTest::newRow("with Alt+A, at once") << Close::WithAltA;
+        QTest::newRow("through the frame") << Close::ThroughTheFrame;
     }
 
     void closingStopsTheClicksAndReleasesTheWindow() {
         QFETCH(Close, how);
         WindowHarness h;
-        h.open();
+        QVERIFY(h.open());
         h.clickStart();
-        QWindow* handle = h.window->windowHandle();
         if (how == Close::WithAvbryt) {
             QTest::mouseClick(h.Command2, Qt::LeftButton);
-        } else if (how == Close::ThroughTheFrame) {
-            QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
-                handle);
+        } else if (how == Close::WithAltA) {
+            QTest::keyClick(h.window, Qt::Key_A, Qt::AltModifier);
         } else {
-            // The click waits in the queue until the tick lets it through. Whatever else runs
-            // in that pass, even a flush of deferred deletions, must leave the window whole.
-            connect(h.Command2, &QPushButton::clicked, h.Command2,
-                    [] { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); });
-            const QPoint at = h.Command2->geometry().center();
-            using Queued = QWindowSystemInterface::AsynchronousDelivery;
-            QWindowSystemInterface::handleMouseEvent<Queued>(handle, at, h.window->mapToGlobal(at),
-                                                             Qt::LeftButton, Qt::LeftButton,
-                                                             QEvent::MouseButtonPress);
-            QWindowSystemInterface::handleMouseEvent<Queued>(handle, at, h.window->mapToGlobal(at),
-                                                             Qt::NoButton, Qt::LeftButton,
-                                                             QEvent::MouseButtonRelease);
-            h.tick();
-            QVERIFY2(!h.window.isNull(), "whole until the tick has returned");
-            QCOMPARE(h.output.heard, QStringLiteral("An"));
+            QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
+                h.window->windowHandle());
         }
         QVERIFY(!h.window->isVisible());
-        QVERIFY(!h.window->tickTimer().isEnabled());
+        QVERIFY(!h.running());
         QCOMPARE(h.output.stops.size(), std::size_t{1});
         QTRY_VERIFY(h.window.isNull());
     }
 
-    void aMissingClipIsReportedOnceAndNoWindowShows() {
-        RecordingClickOutput output;
-        FakeClock clock;
-        QStringList boxes;
-        bool aWindowShowed = false;
-        QTimer watcher;
-        connect(&watcher, &QTimer::timeout, [&] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                aWindowShowed =
-                    aWindowShowed || (qobject_cast<Form1*>(widget) && widget->isVisible());
-            }
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                boxes.append(box->icon() == QMessageBox::Critical ? box->text() : QString());
-                box->accept();
-            }
-        });
-        watcher.start(5);
-        // What the program writes to stderr goes to a file for the while.
-        std::fflush(stderr);
-        const int savedStderr = dup(STDERR_FILENO);
-        std::FILE* written = std::tmpfile();
-        dup2(fileno(written), STDERR_FILENO);
-        const int status = runVindelor(output, clock, {}, testResources(/*withClips=*/false));
-        std::fflush(stderr);
-        dup2(savedStderr, STDERR_FILENO);
-        close(savedStderr);
-        std::rewind(written);
-        char line[512] = {};
-        std::fgets(line, sizeof line, written);
-        std::fclose(written);
+    void aTickLetsWaitingInputThrough_data() {
+        QTest::addColumn<bool>("inputWaits");
+        QTest::newRow("a click on Avbryt waits: the tick lets it and all pending through") << true;
+        QTest::newRow("no input waits: the tick lets nothing through") << false;
+    }
 
-        QCOMPARE(status, 1);
-        QCOMPARE(boxes.size(), 1);
-        QVERIFY2(boxes.front().contains(QStringLiteral("101")), qPrintable(boxes.front()));
-        QCOMPARE(QString::fromUtf8(line).trimmed(), boxes.front());
-        QVERIFY(!aWindowShowed);
-        QVERIFY(output.prepared.empty());
+    // Whatever runs in the tick's pass, even a close and a flush of deferred deletions, must
+    // leave the window whole until the tick has returned.
+    void aTickLetsWaitingInputThrough() {
+        QFETCH(bool, inputWaits);
+        WindowHarness h;
+        QVERIFY(h.open());
+        h.clickStart();
+        connect(h.Command2, &QPushButton::clicked, h.Command2,
+                [] { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); });
+        int handled = 0;
+        QMetaObject::invokeMethod(
+            h.window, [&] { ++handled; }, Qt::QueuedConnection);
+        if (inputWaits) {
+            queueClick(h.Command2, h.Command2->rect().center());
+        }
+        h.tick();
+        QVERIFY(!h.window.isNull());
+        QCOMPARE(h.heard(), QStringLiteral("An"));
+        QCOMPARE(handled, inputWaits ? 1 : 0);
+        QCOMPARE(h.running(), !inputWaits);
+        QTRY_COMPARE(h.window.isNull(), inputWaits);
     }
 };
 
