@@ -2,16 +2,13 @@
 
 #include <qpa/qwindowsysteminterface.h>
 
-#include <QBuffer>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
-#include <map>
 
 #include "engine/tempo.h"
 #include "resources/embedded_resources.h"
@@ -22,44 +19,17 @@
 
 namespace vindelor {
 
-// The background picture, a little larger than one tile, each pixel a colour of its own.
-inline QImage testBackground() {
-    QImage picture(77, 127, QImage::Format_RGB32);
-    for (int y = 0; y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width(); ++x) {
-            picture.setPixel(x, y, qRgb(x * 3, y * 2, 255 - x - y));
-        }
-    }
-    return picture;
+// One of the pictures the program carries, as Qt decodes it.
+inline QImage picture(int id) {
+    const auto bytes = findEmbeddedResource(kPictureResourceType, id);
+    return QImage::fromData(bytes->data(), static_cast<int>(bytes->size()));
 }
 
-// The metronome's picture is this red on its left half and clear on its right half.
-inline constexpr QRgb kMetronomeRed = 0xffc81e1e;
-
-// Placeholder clips under the program's ids, all but `missingClip`, and the test pictures.
+// The program's own resources, all but the clip `missingClip`.
 inline ResourceLookup testResources(std::optional<int> missingClip = std::nullopt) {
-    auto table = std::make_shared<std::map<std::pair<std::string_view, int>, QByteArray>>();
-    for (const ClickClip clip : kAllClickClips) {
-        if (resourceIdOf(clip) != missingClip) {
-            (*table)[{kClipResourceType, resourceIdOf(clip)}] = "RIFF placeholder";
-        }
-    }
-    QImage metronome(144, 239, QImage::Format_ARGB32);
-    metronome.fill(Qt::transparent);
-    QPainter(&metronome).fillRect(0, 0, 72, 239, QColor::fromRgba(kMetronomeRed));
-    for (const auto& [id, picture] :
-         {std::pair{kBackgroundPictureId, testBackground()}, {kMetronomePictureId, metronome}}) {
-        QBuffer buffer(&(*table)[{kPictureResourceType, id}]);
-        buffer.open(QIODevice::WriteOnly);
-        picture.save(&buffer, "PNG");
-    }
-    return [table](std::string_view type, int id) -> std::optional<std::span<const std::uint8_t>> {
-        const auto found = table->find({type, id});
-        using Bytes = std::span<const std::uint8_t>;
-        return found == table->end()
-                   ? std::optional<Bytes>()
-                   : Bytes(reinterpret_cast<const std::uint8_t*>(found->second.constData()),
-                           static_cast<std::size_t>(found->second.size()));
+    return [missingClip](std::string_view type, int id) {
+        return type == kClipResourceType && id == missingClip ? std::nullopt
+                                                                : findEmbeddedResource(type, id);
     };
 }
 
@@ -134,10 +104,7 @@ struct WindowHarness {
 
     FakeClickOutput output;
     FakeClock clock;
-    QPointer<Form1> window = new Form1(output, clock, [] {
-        static const ResourceLookup all = testResources();  // the pictures are made once
-        return all;
-    }());
+    QPointer<Form1> window = new Form1(output, clock, testResources());
     QPushButton* Command1 = window->findChild<QPushButton*>("Command1");
     QPushButton* Command2 = window->findChild<QPushButton*>("Command2");
     QListWidget* List1 = window->findChild<QListWidget*>("List1");
