@@ -9,8 +9,12 @@
 
 namespace vindelor {
 
-// The tests' sound output: hears what is asked of it. `heard` spells the clips, A the accent,
-// T the "3 / 4" accent, n the ordinary click.
+// A as the accent, T as the "3 / 4" accent, n as the ordinary click.
+inline char letterOf(ClickClip clip) {
+    return clip == ClickClip::AccentClick ? 'A' : clip == ClickClip::TripleAccentClick ? 'T' : 'n';
+}
+
+// The tests' sound output: hears what is asked of it, `heard` spelling the clips.
 class FakeClickOutput final : public ClickOutput {
   public:
     struct Play {
@@ -26,11 +30,8 @@ class FakeClickOutput final : public ClickOutput {
     }
     void play(ClickClip clip, std::chrono::nanoseconds due, std::chrono::nanoseconds now,
               bool startsRun) override {
-        heard += clip == ClickClip::AccentClick         ? 'A'
-                 : clip == ClickClip::TripleAccentClick ? 'T'
-                                                        : 'n';
+        heard += letterOf(clip);
         last = {clip, due, now, startsRun};
-        runs += startsRun ? 1 : 0;
     }
     void stop(std::chrono::nanoseconds now) override { stops.push_back(now); }
 
@@ -38,7 +39,6 @@ class FakeClickOutput final : public ClickOutput {
     std::vector<std::vector<std::uint8_t>> preparedBytes;
     std::string heard;
     Play last{};
-    int runs = 0;
     std::vector<std::chrono::nanoseconds> stops;
 };
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <string>
 
 #include "tests/fakes.h"
 
@@ -38,20 +37,6 @@ TEST_F(ClickSoundBankTest, LoadsTheThreeClipsInOrderUnchangedAndHandsOverItsOwnB
     EXPECT_EQ(state.TripleAccentClick, stored.at(103));
     EXPECT_EQ(output.prepared, (std::vector<ClickClip>(std::begin(kAllClickClips), std::end(kAllClickClips))));
     EXPECT_EQ(output.preparedBytes[1], stored.at(102));
-}
-
-TEST_F(ClickSoundBankTest, AMissingClipIsAnErrorThatNamesItAndNothingIsHandedOver) {
-    const std::vector<std::uint8_t> bytes = {1};
-    try {
-        bank.loadClickSounds([&](std::string_view, int id) {
-            return id == 102 ? std::nullopt : std::optional<std::span<const std::uint8_t>>(bytes);
-        });
-        FAIL() << "no error";
-    } catch (const MissingClipError& error) {
-        EXPECT_EQ(error.resourceId(), 102);
-        EXPECT_NE(std::string(error.what()).find("102"), std::string::npos);
-    }
-    EXPECT_TRUE(output.prepared.empty());
 }
 
 TEST_F(ClickSoundBankTest, PlaysForTheBeatBeingSounded) {
