@@ -4,26 +4,15 @@
 #
 #   real_program_e2e.sh SERVER PROGRAM RIG_BIN        SERVER: pulseaudio or pipewire
 #
-# On the timing rig's private X display and sound server (bench/rig/rig_env.sh), through
-# XTest:
-#  1. Start at 120 BPM, Stop just before the sixth beat is due (20 ms; 80 ms on PipeWire, whose
-#     graph takes the sound about 50 ms before it plays); a press on the spin button's
-#     upper half (125 BPM); Start again and Stop the same way. Each run: the accent first, then
-#     normal clicks, every interval within 1 ms of 60000 / BPM, no click after Stop.
-#  2. The server dies under the running program and comes back: clicks within 2 s of its
-#     answer, and every interval after that within 1 ms.
-#  3. The server dies while the program is stopped; Start is pressed the moment it is back:
-#     the run's accent comes first, within 2 s, and every interval after it within 1 ms.
-#  4. "Avbryt" ends the program with status 0; it printed nothing.
+# On the timing rig's private X display and sound server (bench/rig/rig_env.sh): two runs
+# around a tempo change, the server killed while running and while stopped, then "Avbryt".
+# Every interval within 1 ms of 60000 / BPM, the accent first, no click after Stop.
 # Installs nothing (scripts/install-deps.sh --tests does); ends all it started, also on failure.
 set -euo pipefail
 
 [[ $# -eq 3 ]] || { echo "usage: real_program_e2e.sh SERVER PROGRAM RIG_BIN" >&2; exit 2; }
-server="$1"
-program="$2"
-RIG_BIN="$3"
-here="$(cd "$(dirname "$0")" && pwd)"
-source "$here/../../bench/rig/rig_env.sh"
+server="$1" program="$2" RIG_BIN="$3"
+source "$(dirname "$0")/../../bench/rig/rig_env.sh"
 
 rig_begin_test
 failures=0
@@ -31,19 +20,13 @@ now() { "$RIG_BIN/rig_xtest" now; }
 value() { sed -n "s/^$1=//p" "$2"; }
 # check WHAT EXPRESSION: the expression in awk's arithmetic, true or false.
 check() {
-    if awk "BEGIN { exit !($2) }"; then
-        echo "ok: $1"
-    else
-        echo "FAILED: $1"
-        failures=$((failures + 1))
-    fi
+    if awk "BEGIN { exit !($2) }"; then echo "ok: $1"; else echo "FAILED: $1" && ((++failures)); fi
 }
 # analyse NAME: judges the recording against $RIG_DIR/NAME.presses into $RIG_DIR/NAME.txt.
 analyse() {
     "$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" \
         --bpm 120 --presses "$RIG_DIR/$1.presses" >"$RIG_DIR/$1.txt"
     sed "s/^/  $1: /" "$RIG_DIR/$1.txt"
-    [[ -z "${E2E_LIST:-}" ]] || "$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" --bpm 120 --list | grep "^click"
 }
 
 rig_start_sound "$server"

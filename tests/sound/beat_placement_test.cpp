@@ -16,21 +16,20 @@ using Frames = BeatPlacement::Frames;
 constexpr std::int64_t kRate = 48000;
 constexpr std::int64_t kMs = 1'000'000;
 
-// A server as the clock sees it: the frame playing at a monotonic time, and what it reports.
+// A server as the clock sees it. PulseAudio: the sink has mixed `latencyNs` ahead of what
+// plays. PipeWire: the read index moves in whole quanta, taken at the start of each cycle.
 struct FakeServer {
-    double ppm = 0;          // how much faster the sink runs than the monotonic clock
-    Frames quantum = 0;      // PipeWire: the read index moves in these steps, a cycle ahead
-    std::int64_t latencyNs = 0;  // PulseAudio: how far ahead of what plays the sink has mixed
+    double ppm = 0;  // how much faster the sink runs than the monotonic clock
+    Frames quantum = 0;
+    std::int64_t latencyNs = 0;
 
     double playing(std::int64_t ns) const { return ns * 1e-9 * kRate * (1 + ppm * 1e-6); }
     Frames read(std::int64_t ns) const {
-        if (quantum > 0) {  // whole quanta, one taken at the start of each cycle
-            return (static_cast<Frames>(playing(ns)) / quantum + 1) * quantum;
-        }
-        return static_cast<Frames>(playing(ns) + latencyNs * 1e-9 * kRate);
+        return quantum > 0 ? (static_cast<Frames>(playing(ns)) / quantum + 1) * quantum
+                           : static_cast<Frames>(playing(ns) + latencyNs * 1e-9 * kRate);
     }
     void reply(StreamClock& clock, std::int64_t ns) const {
-        clock.addReply(ns, read(ns), quantum > 0 ? 0 : latencyNs, quantum > 0 ? 0 : latencyNs);
+        clock.addReply(ns, read(ns), latencyNs, latencyNs);
     }
 };
 
@@ -96,11 +95,13 @@ TEST(BeatPlacementTest, ABeatHandedOverByTheLeadIsWrittenBeforeTheServerTakesIt)
     }
 }
 
-TEST(BeatPlacementTest, ARunThatStartsOnARewindingSinkSoundsWhereItPlaysNow) {
+TEST(BeatPlacementTest, OnARewindingSinkARunStartsWhereItPlaysNowAndTheLeadIsItsLatency) {
     FakeServer server{.latencyNs = 40 * kMs};
     BeatPlacement placement(kRate, false);
+    EXPECT_EQ(placement.lead(), BeatPlacement::kUnknownLead);
     const std::int64_t now = 3000 * kMs;
     server.reply(placement.clock(), now - kMs);
+    EXPECT_EQ(placement.lead(), 40ms + BeatPlacement::kLeadMargin);
     const auto frame = placement.anchor(beat(100s, now - 2 * kMs, true), 2500, now, true);
     ASSERT_TRUE(frame);
     EXPECT_NEAR(*frame, server.playing(now) + 2 * kRate / 1000, 2);
@@ -145,28 +146,18 @@ TEST(BeatPlacementTest, StopWithdrawsTheClicksThatWouldStartAfterWhatPlaysAtStop
     EXPECT_EQ(withdrawn->frame, first + 24000);
 }
 
-TEST(BeatPlacementTest, TheLeadIsTheServersHorizonAndAMarginUntilTheClockIsKnownNot) {
-    BeatPlacement placement(kRate, false);
-    EXPECT_EQ(placement.lead(), BeatPlacement::kUnknownLead);
-    FakeServer server{.latencyNs = 40 * kMs};
-    server.reply(placement.clock(), 1000 * kMs);
-    EXPECT_EQ(placement.lead(), 40ms + BeatPlacement::kLeadMargin);
-}
-
 TEST(RequestRingTest, OnlyAnUnforeseenRequestWakesTheServersThread) {
     RequestRing ring;
-    const std::int64_t ms = kMs;
-    const OutputRequest second = beat(500ms, 1000 * ms);
-    EXPECT_TRUE(ring.needsWake(beat(0ms, 500 * ms, true), 500 * ms)) << "a run's first beat";
-    ring.foreseeNextBeat(0ms, 500 * ms, 500 * ms);
-    const auto look = ring.foreseeNextBeat(500ms, 1000 * ms, 1000 * ms);
-    ASSERT_TRUE(look);
-    EXPECT_EQ(*look, 1000 * ms + 500 * ms + RequestRing::kLookDelay.count());
-    EXPECT_FALSE(ring.needsWake(second, *look - 5 * ms)) << "handed over just before the look";
-    EXPECT_TRUE(ring.needsWake(second, *look - 50 * ms)) << "a new tempo, beats closer";
-    EXPECT_TRUE(ring.needsWake({.kind = OutputRequest::Kind::Stop}, *look - 5 * ms));
+    const OutputRequest second = beat(500ms, 1000 * kMs);
+    EXPECT_TRUE(ring.needsWake(beat(0ms, 500 * kMs, true), 500 * kMs)) << "a run's first beat";
+    ring.foreseeNextBeat(0ms, 500 * kMs, 500 * kMs);
+    const auto look = ring.foreseeNextBeat(500ms, 1000 * kMs, 1000 * kMs);
+    ASSERT_EQ(look, 1500 * kMs + RequestRing::kLookDelay.count());
+    EXPECT_FALSE(ring.needsWake(second, *look - 5 * kMs)) << "handed over just before the look";
+    EXPECT_TRUE(ring.needsWake(second, *look - 50 * kMs)) << "a new tempo, beats closer";
+    EXPECT_TRUE(ring.needsWake({.kind = OutputRequest::Kind::Stop}, *look - 5 * kMs));
     EXPECT_TRUE(ring.withdrawLook());
-    EXPECT_TRUE(ring.needsWake(second, *look - 5 * ms)) << "the look has been";
+    EXPECT_TRUE(ring.needsWake(second, *look - 5 * kMs)) << "the look has been";
 
     for (std::uint64_t i = 0; i < RequestRing::kCapacity; ++i) {
         ASSERT_TRUE(ring.push(beat(0ms, 0)));

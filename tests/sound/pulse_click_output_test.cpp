@@ -1,6 +1,6 @@
-// The real sound output against a PulseAudio server of the test's own (private_pulse.sh),
-// driven from this thread while the server's thread runs: under ThreadSanitizer this is the
-// test of the two threads. The server dies and comes back under it.
+// The real sound output against a PulseAudio of the test's own (private_pulse.sh), driven from
+// this thread while the server's thread runs (under ThreadSanitizer, the test of the two
+// threads): no server at first, then a server that dies and comes back, twice.
 
 #include "sound/pulse_click_output.h"
 
@@ -18,67 +18,57 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Beats {
-    explicit Beats(PulseClickOutput& output) : output(output) {
-        for (const ClickClip clip : kAllClickClips) {
-            output.prepare(clip, *findEmbeddedResource("VINDELOR", resourceIdOf(clip)));
-        }
-    }
-    // Hands over a beat every 20 ms, each its lead ahead, until `done` or `within` passes;
-    // whether `done` came. No call may take as long as a second: it would be waiting.
-    bool beatUntil(const std::function<bool()>& done, Nanoseconds within) {
-        const Nanoseconds until = clock.now() + within;
-        while (clock.now() < until) {
-            const Nanoseconds now = clock.now();
-            output.play(kAllClickClips[count % 3], now + output.lead(), now, count == 0);
-            EXPECT_LT(clock.now() - now, 1s) << "play waited";
-            ++count;
-            if (done()) {
-                return true;
-            }
-            const Nanoseconds next = now + 20ms;
-            while (clock.now() < next) {
-            }
-        }
-        return false;
-    }
-    bool sounding() const { return output.playbackTime().has_value(); }
-
-    PulseClickOutput& output;
-    MonotonicClock clock;
-    std::int64_t count = 0;
-};
-
-void server(const char* what) {
-    const std::string command = "bash " VINDELOR_PRIVATE_PULSE " " + std::string(what) + " >>" +
-                                std::getenv("PRIVATE_PULSE_DIR") + "/control.log 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << what;
+void server(const std::string& what) {
+    ASSERT_EQ(std::system(("bash " VINDELOR_PRIVATE_PULSE " " + what + " >>" +
+                           std::getenv("PRIVATE_PULSE_DIR") + "/control.log 2>&1")
+                              .c_str()),
+              0)
+        << what;
 }
 
 TEST(PulseClickOutputTest, BeatsGoOnWithoutAServerAndClickAgainSoonAfterItReturns) {
     ASSERT_NE(std::getenv("PRIVATE_PULSE_DIR"), nullptr) << "run me through private_pulse.sh";
     server("stop");
     PulseClickOutput output;
-    Beats beats(output);
-    EXPECT_FALSE(beats.beatUntil([&] { return output.connected() || beats.sounding(); }, 1s));
-
+    for (const ClickClip clip : kAllClickClips) {
+        output.prepare(clip, *findEmbeddedResource("VINDELOR", resourceIdOf(clip)));
+    }
+    const MonotonicClock clock;
+    std::int64_t beats = 0;
+    // Hands over a beat every 20 ms, its lead ahead, for `span` or until `done`; no call may
+    // take as long as a second: it would be waiting for the server.
+    const auto beatFor = [&](Nanoseconds span, const std::function<bool()>& done) {
+        for (const Nanoseconds until = clock.now() + span; clock.now() < until;) {
+            const Nanoseconds now = clock.now();
+            output.play(kAllClickClips[beats % 3], now + output.lead(), now, beats == 0);
+            ++beats;
+            EXPECT_LT(clock.now() - now, 1s) << "play waited";
+            if (done()) {
+                return true;
+            }
+            while (clock.now() < now + 20ms) {
+            }
+        }
+        return false;
+    };
+    const auto sounding = [&] { return output.playbackTime().has_value(); };
+    EXPECT_FALSE(beatFor(1s, [&] { return output.connected() || sounding(); }));
     for (int round = 0; round < 2; ++round) {
         server("start");
-        EXPECT_TRUE(beats.beatUntil([&] { return beats.sounding(); }, 2500ms)) << round;
-        // Hammered: bursts far faster than beats fill the ring, starts and stops among them.
+        EXPECT_TRUE(beatFor(2500ms, sounding)) << round;
+        // Bursts far faster than beats fill the ring, with starts and stops among them.
         for (int burst = 0; burst < 300; ++burst) {
-            const Nanoseconds now = beats.clock.now();
+            const Nanoseconds now = clock.now();
             output.play(kAllClickClips[burst % 3], now + output.lead(), now, burst % 50 == 0);
             if (burst % 77 == 0) {
                 output.stop(now);
             }
         }
-        EXPECT_TRUE(beats.beatUntil([&] { return beats.sounding(); }, 2s)) << round;
+        EXPECT_TRUE(beatFor(2s, sounding)) << round;
         server("stop");
-        beats.beatUntil([] { return false; }, 1s);
-        EXPECT_FALSE(output.connected() || beats.sounding()) << round;
+        beatFor(1s, [] { return false; });
+        EXPECT_FALSE(output.connected() || sounding()) << round;
     }
-    output.stop(beats.clock.now());
 }
 
 }  // namespace
