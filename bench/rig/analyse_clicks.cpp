@@ -7,7 +7,8 @@
 // Start and Stop reached the X server, and the run's tempo if not --bpm. Intervals are measured within each run, in the recording's
 // own samples (the sink's clock); the program's clicks after a Stop are counted and kept out
 // of them. Reference clicks ('R', the rig's own regular track) are measured apart: a machine
-// that holds the sink back moves them too. Without FILE the whole recording is one run.
+// that holds the sink back moves them too; a part of one, cut as the reference's stream
+// started, is left out of both. Without FILE the whole recording is one run.
 //
 // A PulseAudio sink plays a run's first click at once by rewinding: it mixes again what it
 // had already mixed ahead. Its monitor cannot show that: it hands out what it had before the
@@ -216,7 +217,7 @@ int run(const Options& options) {
         }
         if (click.kind == ClickKind::reference) {
             reference.push_back(click);
-        } else {
+        } else if (click.kind != ClickKind::referencePart) {
             program.push_back({click, at});
         }
     }

@@ -38,9 +38,10 @@ ClickKind classifyClick(double pitchHz, double lengthMs) {
             return ClickKind::tripleAccent;
         }
     }
-    if (near(pitchHz, kReferencePitchHz, kPitchTolerance) &&
-        near(lengthMs, kReferenceLengthMs, kLengthTolerance)) {
-        return ClickKind::reference;
+    if (near(pitchHz, kReferencePitchHz, kPitchTolerance)) {
+        return near(lengthMs, kReferenceLengthMs, kLengthTolerance) ? ClickKind::reference
+               : lengthMs < kReferenceLengthMs                      ? ClickKind::referencePart
+                                                                    : ClickKind::unknown;
     }
     return ClickKind::unknown;
 }

@@ -10,6 +10,7 @@ enum class ClickKind : char {
     accent = 'A',        // about 902 Hz, about 53 ms
     tripleAccent = 'T',  // about 902 Hz, about 102 ms
     reference = 'R',     // about 1400 Hz, about 20 ms: the rig's own regular track
+    referencePart = 'r',  // about 1400 Hz, shorter: a reference click cut as its stream starts
     unknown = '?',       // a fragment, or a sound that is none of the three
 };
 

@@ -23,7 +23,7 @@ TEST(ClickDetectorTest, FindsEachClickOfARegularTrackToAFractionOfASampleAndTell
     }
 }
 
-TEST(ClickDetectorTest, PlacesACrossingByTheLevelsAroundItAndCallsACutClickUnknown) {
+TEST(ClickDetectorTest, PlacesACrossingByTheLevelsAroundItAndTellsACutClickFromACutReference) {
     std::vector<float> samples(9600, 0.0f);
     samples[1000] = 0.2f;
     samples[1001] = 0.6f;  // 0.5 is crossed three quarters of the way to this sample
@@ -38,6 +38,11 @@ TEST(ClickDetectorTest, PlacesACrossingByTheLevelsAroundItAndCallsACutClickUnkno
     std::fill(cut.begin() + 9600 + 960, cut.end(), 0.0f);  // a click silenced after 20 ms
     ASSERT_EQ(detectClicks(cut).size(), 1u);
     EXPECT_EQ(detectClicks(cut)[0].kind, ClickKind::unknown);
+    settings.pattern = "R";
+    cut = makeClickTrack(settings);
+    std::fill(cut.begin() + 9600 + 240, cut.end(), 0.0f);  // the reference's first 5 ms
+    ASSERT_EQ(detectClicks(cut).size(), 1u);
+    EXPECT_EQ(detectClicks(cut)[0].kind, ClickKind::referencePart);
 }
 
 }  // namespace
