@@ -12,6 +12,11 @@ constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 
 void StreamClock::addReply(std::int64_t monotonicNs, Frames readFrame, std::int64_t sinkLatencyNs,
                            std::int64_t configuredLatencyNs) {
+    if (count_ > 0 && readFrame != reply(0).readFrame) {
+        const Frames moved = readFrame - reply(0).readFrame;
+        quantum_ = std::gcd(quantum_, moved < 0 ? -moved : moved);
+        ++steps_;
+    }
     replies_[next_] = Reply{monotonicNs, readFrame, framesIn(std::max<std::int64_t>(0, sinkLatencyNs)),
                             framesIn(std::max<std::int64_t>(0, configuredLatencyNs))};
     next_ = (next_ + 1) % kReplies;
@@ -40,24 +45,15 @@ StreamClock::Frames StreamClock::playingAt(std::int64_t monotonicNs) const {
 }
 
 StreamClock::Frames StreamClock::horizon() const {
+    if (quantized_) {
+        // One step may span several quanta; the common divisor of two or more is the quantum.
+        return steps_ >= 2 && quantum_ >= kSmallestQuantum ? quantum_ : unknownQuantum_;
+    }
     Frames latency = 0;
-    Frames quantum = 0;
-    int steps = 0;
     for (std::size_t age = 0; age < count_; ++age) {
         latency = std::max({latency, reply(age).latency, reply(age).configuredLatency});
-        if (age + 1 < count_) {
-            const Frames moved = reply(age).readFrame - reply(age + 1).readFrame;
-            if (moved != 0) {
-                quantum = std::gcd(quantum, moved < 0 ? -moved : moved);
-                ++steps;
-            }
-        }
     }
-    if (!quantized_) {
-        return latency;
-    }
-    // One step may span several quanta; the common divisor of two or more is the quantum.
-    return steps >= 2 ? quantum : unknownQuantum_;
+    return latency;
 }
 
 StreamClock::Frames StreamClock::lastRead() const {

@@ -32,7 +32,11 @@ class StreamClock {
     void addReply(std::int64_t monotonicNs, Frames readFrame, std::int64_t sinkLatencyNs,
                   std::int64_t configuredLatencyNs);
     // The stream stopped or is new: what was learned no longer holds.
-    void reset() { count_ = 0; }
+    void reset() {
+        count_ = 0;
+        quantum_ = 0;
+        steps_ = 0;
+    }
 
     bool valid() const { return count_ > 0; }
     std::uint32_t rate() const { return rate_; }
@@ -40,8 +44,9 @@ class StreamClock {
     // The frame playing at `monotonicNs`. Needs valid().
     Frames playingAt(std::int64_t monotonicNs) const;
     // How far beyond the playing frame the server may have taken data. On a quantized server,
-    // one quantum: the common divisor of the read index's steps once two have been seen, and
-    // `unknownQuantum` until then.
+    // one quantum: the common divisor of all the read index's steps since the clock was reset,
+    // once two have been seen; `unknownQuantum` until then, or if the steps share no divisor
+    // a graph could run at (a stream resampled to another rate).
     Frames horizon() const;
     // The read index of the latest reply.
     Frames lastRead() const;
@@ -52,6 +57,8 @@ class StreamClock {
     Frames framesIn(std::int64_t ns) const;
 
     static constexpr std::size_t kReplies = 8;
+    // PipeWire's smallest quantum: a common divisor of the steps below it is no graph's.
+    static constexpr Frames kSmallestQuantum = 32;
 
   private:
     struct Reply {
@@ -68,6 +75,12 @@ class StreamClock {
     std::size_t next_ = 0;
     std::size_t count_ = 0;
     Frames unknownQuantum_ = 0;
+    // Over every step since the reset, not only the replies kept: steps a few seconds apart
+    // are often the same multiple of the quantum, and their divisor would be that multiple.
+    // A quantum that grows back during a run (another program asked for a smaller one, and
+    // left) is therefore seen only from the next run on; the lead's margin covers most of it.
+    Frames quantum_ = 0;
+    int steps_ = 0;
 };
 
 }  // namespace vindelor

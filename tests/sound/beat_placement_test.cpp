@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "sound/request_ring.h"
 
@@ -58,16 +59,32 @@ TEST(StreamClockTest, OnAQuantizedServerNothingBeyondTheHorizonIsEverTaken) {
     std::int64_t ns = 5000 * kMs;
     server.reply(clock, ns);
     EXPECT_EQ(clock.horizon(), 2048) << "one step seen: the quantum is not known yet";
-    // Replies at uneven distances, as the output asks for them.
-    for (const int gapMs : {30, 40, 80, 150, 700, 1000, 1000, 1000, 1000}) {
-        ns += gapMs * kMs;
+    // Replies at uneven distances, as the output asks for them, then a long run of replies
+    // each 94 quanta apart: their steps alone would say the quantum is 94 times larger.
+    std::vector<std::int64_t> gapsNs = {30 * kMs, 40 * kMs, 80 * kMs, 150 * kMs, 700 * kMs};
+    gapsNs.resize(gapsNs.size() + 2 * StreamClock::kReplies,
+                  std::int64_t{94} * 1024 * 1'000'000'000 / kRate);
+    for (std::size_t i = 0; i < gapsNs.size(); ++i) {
+        const std::int64_t gapNs = gapsNs[i];
+        ns += gapNs;
         server.reply(clock, ns);
-        for (std::int64_t t = ns; t < ns + 1000 * kMs; t += 3 * kMs) {
+        if (i >= 2) {
+            ASSERT_EQ(clock.horizon(), 1024) << "reply " << i;
+        }
+        for (std::int64_t t = ns; t < ns + gapNs; t += 3 * kMs) {
             ASSERT_GE(clock.playingAt(t) + clock.horizon(), server.read(t)) << t;
         }
     }
     EXPECT_EQ(clock.horizon(), 1024);
     EXPECT_LE(clock.playingAt(ns) - static_cast<Frames>(server.playing(ns)), 1024);
+
+    // A stream resampled to the graph's rate steps by no common quantum: the largest is assumed.
+    StreamClock resampled(44100, true);
+    resampled.setUnknownQuantum(2048);
+    for (const Frames read : {0, 941, 1881, 4704}) {
+        resampled.addReply(read * kMs, read, 0, 0);
+    }
+    EXPECT_EQ(resampled.horizon(), 2048);
 }
 
 // A run anchored where a corked PipeWire stream will be read, then beats handed over by the
