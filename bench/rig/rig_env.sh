@@ -4,7 +4,8 @@
 #   rig_begin_test       the same, showing the logs' tails first when the test fails
 #   rig_start_sound [pulseaudio|pipewire]   a sound server of our own with one 48 kHz null
 #                        sink, RIG_SINK; rig_restart_pulse starts its pulse server again
-#   rig_server_cpu_ns, rig_sink_latency   the server's CPU so far, the sink's latency
+#   rig_server_cpu_ns, rig_server_wakeups, rig_sink_latency   the server's CPU and times it
+#                        slept and woke so far, the sink's latency
 #   rig_start_display    an Xvfb on a free display, its keyboard and pointer those of XTest
 #                        when RIG_BIN is set; exports DISPLAY
 #   rig_spawn NAME CMD…  runs CMD in the background, logging to $RIG_DIR/NAME.log, and
@@ -198,6 +199,16 @@ rig_server_cpu_ns() {
         for file in /proc/"$pid"/task/*/schedstat; do
             read -r ns rest <"$file" 2>/dev/null || continue
             total=$((total + ns))
+        done
+    done
+    echo "$total"
+}
+
+rig_server_wakeups() {
+    local pid total=0 file
+    for pid in "${RIG_SERVER_PIDS[@]}"; do
+        for file in /proc/"$pid"/task/*/status; do
+            total=$((total + $(awk '/^voluntary_ctxt_switches/ { print $2 }' "$file" 2>/dev/null || echo 0)))
         done
     done
     echo "$total"
