@@ -67,10 +67,11 @@ rig_start_recorder back
 sleep 4
 rig_stop_recorder
 analyse back
-# A PulseAudio null sink that has just started plays nothing for its first two seconds, its
-# buffer full of the silence it mixed ahead before any client asked for less.
+# A PulseAudio null sink that has just started has mixed two seconds of silence ahead before
+# any client asked for less, and reports it as its latency: the first click goes beyond it, on
+# the grid (measured 2.0 to 2.4 s after the server answers).
 bound=2000
-[[ "$server" == pulseaudio ]] && bound=2500
+[[ "$server" == pulseaudio ]] && bound=3000
 check "running: clicks again within ${bound} ms of the server's answer" "$(value start_latency_ms "$RIG_DIR/back.txt") <= $bound"
 check "running: every interval after that within 1 ms" "$(value worst_deviation_ms "$RIG_DIR/back.txt") <= 1"
 check "running: no click cut" "index(\"$(value pattern "$RIG_DIR/back.txt")\", \"?\") == 0"
