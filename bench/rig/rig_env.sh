@@ -142,6 +142,11 @@ context.objects = [ { factory = adapter args = { factory.name = support.null-aud
     audio.position = [ FL FR ] monitor.channel-volumes = true object.linger = true
     node.driver = true } } ]
 CONF
+    # WirePlumber's Bluetooth monitor needs logind's seats, which a bare machine or container
+    # lacks; without them WirePlumber leaves, and with it the default sink. The rig needs no
+    # Bluetooth.
+    mkdir -p "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d"
+    printf 'bluez_monitor.enabled = false\n' >"$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d/51-rig.lua"
     # WirePlumber wants a session bus.
     rig_spawn dbus dbus-daemon --session --nofork --address="unix:path=$XDG_RUNTIME_DIR/bus"
     export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
