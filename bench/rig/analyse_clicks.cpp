@@ -199,14 +199,17 @@ int run(const Options& options) {
     const TimeMap timeMap = TimeMap::fromLog(log, recording.sampleRate);
     ClickDetectorSettings settings;
     settings.sampleRate = recording.sampleRate;
+    const double rate = recording.sampleRate;
     const std::vector<DetectedClick> detected = detectClicks(recording.samples, settings);
     const std::vector<Run> runs = readRuns(options.pressesPath, options.bpm);
 
     std::vector<TimedClick> program;
     std::vector<DetectedClick> reference;
     for (const DetectedClick& click : detected) {
-        // One that sounded as the recording began may be only its end.
-        if (click.onset < 0.005 * recording.sampleRate) {
+        // One that sounded as the recording began may be only its end; one still sounding as
+        // it ended, only its beginning.
+        const double silenceAfter = static_cast<double>(recording.samples.size()) - click.end;
+        if (click.onset < 0.005 * rate || silenceAfter <= settings.gapMs * rate / 1000) {
             continue;
         }
         const double at = timeMap.monotonicNsAt(click.onset).value_or(std::nan(""));
