@@ -7,6 +7,23 @@
 #include "window/program.h"
 #include "window/window_style.h"
 
+namespace {
+
+QtMessageHandler qtMessageHandler = nullptr;
+
+// A root shell outside a login session has no XDG_RUNTIME_DIR. Qt then makes a folder of its
+// own under /tmp and says so at every start: nothing the user could act on. Every other
+// message goes on to Qt's handler.
+void leaveOutRuntimeDirNote(QtMsgType type, const QMessageLogContext& context,
+                            const QString& message) {
+    if (type == QtWarningMsg && message.startsWith(u"QStandardPaths: XDG_RUNTIME_DIR not set")) {
+        return;
+    }
+    qtMessageHandler(type, context, message);
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
     // Without a desktop Qt would end the program with an abort and a note about plugins.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
@@ -27,6 +44,7 @@ int main(int argc, char* argv[]) {
     // style asked for here would be loaded only to be dropped, and one Qt lacks would be
     // reported on the terminal.
     qunsetenv("QT_STYLE_OVERRIDE");
+    qtMessageHandler = qInstallMessageHandler(leaveOutRuntimeDirNote);
     QApplication app(argc, argv);
     vindelor::pinWindowLook();
     QApplication::setApplicationName(QStringLiteral(VINDELOR_APP_NAME));
