@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/rig/click_classifier.h"
 #include "bench/rig/click_detector.h"
 #include "bench/rig/interval_stats.h"
 #include "bench/rig/mono_recording.h"
@@ -200,7 +201,8 @@ int run(const Options& options) {
     ClickDetectorSettings settings;
     settings.sampleRate = recording.sampleRate;
     const double rate = recording.sampleRate;
-    const std::vector<DetectedClick> detected = detectClicks(recording.samples, settings);
+    std::vector<DetectedClick> detected = detectClicks(recording.samples, settings);
+    markReferenceLeadIn(detected, rate);
     const std::vector<Run> runs = readRuns(options.pressesPath, options.bpm);
 
     std::vector<TimedClick> program;

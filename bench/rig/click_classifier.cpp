@@ -1,5 +1,6 @@
 #include "bench/rig/click_classifier.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vindelor::rig {
@@ -44,6 +45,26 @@ ClickKind classifyClick(double pitchHz, double lengthMs) {
                                                                     : ClickKind::unknown;
     }
     return ClickKind::unknown;
+}
+
+void markReferenceLeadIn(std::vector<DetectedClick>& clicks, double sampleRate) {
+    const auto isReference = [](const DetectedClick& c) { return c.kind == ClickKind::reference; };
+    const auto first = std::find_if(clicks.begin(), clicks.end(), isReference);
+    if (first == clicks.end()) {
+        return;
+    }
+    const auto second = std::find_if(first + 1, clicks.end(), isReference);
+    if (second == clicks.end()) {
+        return;
+    }
+    const double beat = second->onset - first->onset;
+    const double leadInEnd = static_cast<double>(first->end) - beat;
+    for (auto c = clicks.begin(); c != first; ++c) {
+        if (c->lengthMs < kReferenceLengthMs &&
+            std::abs(static_cast<double>(c->end) - leadInEnd) <= sampleRate / 1000) {
+            c->kind = ClickKind::referencePart;
+        }
+    }
 }
 
 }  // namespace vindelor::rig

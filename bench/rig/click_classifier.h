@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include "bench/rig/detected_click.h"
 
 namespace vindelor::rig {
@@ -8,5 +10,10 @@ namespace vindelor::rig {
 // differ from each other in length only. A click cut short (as at Stop) or of another sound
 // comes out as unknown; a reference click cut short, as a part of one.
 ClickKind classifyClick(double pitchHz, double lengthMs);
+
+// The reference track's first click, cut as its stream started, can be too short to show its
+// pitch. A click that ends where a reference click one beat before the first whole one would
+// have ended is that click's rest: it is marked as a part of a reference click.
+void markReferenceLeadIn(std::vector<DetectedClick>& clicks, double sampleRate);
 
 }  // namespace vindelor::rig
