@@ -37,8 +37,12 @@ std::optional<BeatPlacement::Frames> BeatPlacement::anchor(const OutputRequest& 
 }
 
 ClickTrack::Write BeatPlacement::place(const OutputRequest& beat, Frames length,
-                                       std::int64_t nowNs) {
-    const Frames earliest = clock_.valid() ? untakenAt(nowNs) : 0;
+                                       std::int64_t nowNs, bool rewinds) {
+    Frames earliest = 0;
+    if (clock_.valid()) {
+        earliest = rewinds ? clock_.playingAt(nowNs) + clock_.framesIn(kStartMargin.count())
+                           : untakenAt(nowNs);
+    }
     return track_.place(track_.frameOf(beat.due), length, earliest);
 }
 

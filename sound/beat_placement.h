@@ -33,7 +33,8 @@ class BeatPlacement {
     static constexpr std::chrono::nanoseconds kWriteMargin = std::chrono::milliseconds(3);
     // A beat that waited for the stream is dropped once this late, unless it starts the run.
     static constexpr std::chrono::nanoseconds kStaleBeat = std::chrono::milliseconds(100);
-    // A run's first click on a sink that rewinds goes this far beyond what plays.
+    // A run's first click, and a beat handed over late, on a sink that rewinds go at least
+    // this far beyond what plays.
     static constexpr std::chrono::nanoseconds kStartMargin = std::chrono::milliseconds(2);
 
     // `quantized`: the server reads in whole quanta (PipeWire's), of `unknownQuantum` frames
@@ -56,8 +57,11 @@ class BeatPlacement {
     // Needs a clock.
     std::optional<Frames> anchor(const OutputRequest& beat, Frames length, std::int64_t nowNs,
                                  bool rewinds);
-    // A later beat of the anchored run: what to write.
-    ClickTrack::Write place(const OutputRequest& beat, Frames length, std::int64_t nowNs);
+    // A later beat of the anchored run: what to write. One handed over late goes where the
+    // server has not yet taken data, unless the sink `rewinds`: then it keeps its place on the
+    // grid as long as that has not yet played, and the server mixes that part again.
+    ClickTrack::Write place(const OutputRequest& beat, Frames length, std::int64_t nowNs,
+                            bool rewinds);
     // Stop, handed over at `stop.handedNs`: what to zero so that no click that would start
     // sounding after it sounds. A server that has already taken a click and cannot rewind
     // plays it all the same.

@@ -255,7 +255,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener, PulseClickStrea
     void placeBeat(const OutputRequest& beat) {
         const ClipSamples& clip = clips[beat.clip];
         const ClickTrack::Write write =
-            placement.place(beat, static_cast<Frames>(clip.size()), monotonicNs());
+            placement.place(beat, static_cast<Frames>(clip.size()), monotonicNs(), !pipeWire);
         writeClick(write.frame, clip, write.silenceFrames);
         foresee(beat);
     }

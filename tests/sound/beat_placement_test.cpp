@@ -105,7 +105,7 @@ TEST(BeatPlacementTest, ABeatHandedOverByTheLeadIsWrittenBeforeTheServerTakesIt)
             const std::chrono::nanoseconds due = k * 500ms;
             const std::int64_t handed = start + (due - placement.lead()).count();
             const std::int64_t written = handed + RequestRing::kLookWindow.count();
-            const ClickTrack::Write write = placement.place(beat(due, handed), 2500, written);
+            const auto write = placement.place(beat(due, handed), 2500, written, false);
             ASSERT_EQ(write.frame, server.read(start) + k * 24000) << "beat " << k;
             ASSERT_GT(write.frame, server.read(written)) << "phase " << phaseMs << ", beat " << k;
         }
@@ -136,8 +136,10 @@ TEST(BeatPlacementTest, TheFirstBeatAfterTheServerCameBackKeepsItsPlaceAndTheBea
     ASSERT_TRUE(frame);
     EXPECT_NEAR(*frame, server.playing(handed + 120 * kMs), 1);
     const ClickTrack::Write next =
-        placement.place(beat(80s + 500ms, handed + 500 * kMs), 1650, handed + 500 * kMs);
+        placement.place(beat(80s + 500ms, handed + 500 * kMs), 1650, handed + 500 * kMs, true);
     EXPECT_EQ(next.frame - *frame, 24000);
+    const std::int64_t late = handed + 1100 * kMs;  // within what the sink has mixed: rewound
+    EXPECT_EQ(placement.place(beat(81s, late), 1650, late, true).frame, *frame + 48000);
 
     // One the stream came too late for sounds as soon as it can, whole; a later one is dropped.
     EXPECT_EQ(placement.anchor(first, 2500, handed + 180 * kMs, true),
@@ -154,7 +156,7 @@ TEST(BeatPlacementTest, StopWithdrawsTheClicksThatWouldStartAfterWhatPlaysAtStop
     const Frames first = static_cast<Frames>(server.playing(start)) + 40 * kRate / 1000;
     placement.anchorAt(beat(0ms, start, true), first, 2500);
     server.reply(placement.clock(), start + 30 * kMs);
-    placement.place(beat(500ms, start + 440 * kMs), 1650, start + 440 * kMs);
+    placement.place(beat(500ms, start + 440 * kMs), 1650, start + 440 * kMs, false);
     // Stop 10 ms after the beat's due time, 30 ms before its click sounds.
     const OutputRequest stop{
         .kind = OutputRequest::Kind::Stop, .due = 510ms, .handedNs = start + 510 * kMs};
