@@ -81,20 +81,22 @@ losses=()
 costs=()
 
 # The server's load over three 5 s windows, as "CPU % (wake-ups/s)" of the window with the
-# least CPU: other tenants of a shared machine only ever add to it.
+# least CPU: other tenants of a shared machine only ever add to it. A window in which a thread
+# of the server ended took that thread's count with it, and is left out.
 server_load() {
     local i s0 w0 t0 s1 w1 t1 cpu best="" wakes=""
     for ((i = 0; i < 3; i++)); do
         s0=$(rig_server_cpu_ns) w0=$(rig_server_wakeups) t0=$(clock_ns)
         sleep 5
         s1=$(rig_server_cpu_ns) w1=$(rig_server_wakeups) t1=$(clock_ns)
+        ((s1 >= s0 && w1 >= w0)) || continue
         cpu=$(percent "$s0" "$s1" "$t0" "$t1")
         if [[ -z "$best" ]] || awk -v a="$cpu" -v b="$best" 'BEGIN { exit !(a < b) }'; then
             best=$cpu
             wakes=$(awk -v w=$((w1 - w0)) -v t=$((t1 - t0)) 'BEGIN { printf "%.0f", w / t * 1e9 }')
         fi
     done
-    echo "$best ($wakes/s)"
+    [[ -n "$best" ]] && echo "$best ($wakes/s)" || echo "-"
 }
 
 # CPU with no recorder attached, as on a desktop: the server alone; a continuous stream of
