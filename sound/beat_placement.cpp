@@ -19,6 +19,11 @@ BeatPlacement::Frames BeatPlacement::untakenAt(std::int64_t nowNs) const {
     return clock_.playingAt(nowNs) + clock_.horizon() + clock_.framesIn(kWriteMargin.count());
 }
 
+BeatPlacement::Frames BeatPlacement::earliestAt(std::int64_t nowNs, bool rewinds) const {
+    return rewinds ? clock_.playingAt(nowNs) + clock_.framesIn(kStartMargin.count())
+                   : untakenAt(nowNs);
+}
+
 std::optional<BeatPlacement::Frames> BeatPlacement::anchor(const OutputRequest& beat,
                                                            Frames length, std::int64_t nowNs,
                                                            bool rewinds) {
@@ -27,22 +32,14 @@ std::optional<BeatPlacement::Frames> BeatPlacement::anchor(const OutputRequest& 
         return std::nullopt;
     }
     const Frames dueFrame = clock_.playingAt(beat.handedNs) + clock_.framesIn(beat.ahead.count());
-    const Frames earliest =
-        rewinds && beat.startsRun
-            ? clock_.playingAt(nowNs) + clock_.framesIn(kStartMargin.count())
-            : untakenAt(nowNs);
-    const Frames frame = std::max(dueFrame, earliest);
+    const Frames frame = std::max(dueFrame, earliestAt(nowNs, rewinds && beat.startsRun));
     anchorAt(beat, frame, length);
     return frame;
 }
 
 ClickTrack::Write BeatPlacement::place(const OutputRequest& beat, Frames length,
                                        std::int64_t nowNs, bool rewinds) {
-    Frames earliest = 0;
-    if (clock_.valid()) {
-        earliest = rewinds ? clock_.playingAt(nowNs) + clock_.framesIn(kStartMargin.count())
-                           : untakenAt(nowNs);
-    }
+    const Frames earliest = clock_.valid() ? earliestAt(nowNs, rewinds) : 0;
     return track_.place(track_.frameOf(beat.due), length, earliest);
 }
 

@@ -76,6 +76,10 @@ class BeatPlacement {
     Frames untakenAt(std::int64_t nowNs) const;
 
   private:
+    // Where a click may go at `nowNs`: beyond what the server may have taken, or, on a sink
+    // that `rewinds`, just beyond what plays.
+    Frames earliestAt(std::int64_t nowNs, bool rewinds) const;
+
     StreamClock clock_;
     ClickTrack track_;
     std::int64_t anchorHandedNs_ = 0;

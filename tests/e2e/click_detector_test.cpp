@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "bench/rig/click_classifier.h"
-
+#include <string>
 #include <vector>
 
+#include "bench/rig/click_classifier.h"
 #include "bench/rig/click_track.h"
 
 namespace vindelor::rig {
