@@ -7,8 +7,11 @@
 namespace vindelor {
 
 namespace {
-// A failed connection costs next to nothing: looking twice a second brings the clicks back
-// soon after the server does.
+// A failed connection costs next to nothing. A server that restarts is back within seconds, and
+// looking ten times a second then brings the clicks back at once; a server that stays away is
+// looked for twice a second.
+constexpr pa_usec_t kQuickRetryUsec = 100'000;
+constexpr int kQuickRetries = 100;
 constexpr pa_usec_t kRetryUsec = 500'000;
 
 void release(pa_operation* operation) {
@@ -61,10 +64,13 @@ void PulseConnection::disconnect() {
 void PulseConnection::lost() {
     if (announced_) {
         announced_ = false;
+        retries_ = 0;
         listener_.serverLost();
     }
     timeval when{};
-    pa_timeval_add(pa_gettimeofday(&when), kRetryUsec);
+    const bool quick = retries_ < kQuickRetries;
+    retries_ += quick ? 1 : 0;
+    pa_timeval_add(pa_gettimeofday(&when), quick ? kQuickRetryUsec : kRetryUsec);
     if (retry_ == nullptr) {
         retry_ = api_->time_new(api_, &when, &PulseConnection::onRetry, this);
     } else {

@@ -13,7 +13,8 @@ namespace vindelor {
 
 // The connection to the desktop's sound server (PulseAudio, or PipeWire's pulse server). It
 // connects in the background, learns the default sink's rate and which server it is, and once
-// the server is lost, or never answered, tries again twice a second.
+// the server is lost, or never answered, tries again: ten times a second for the first ten
+// seconds, then twice a second.
 // Server thread only: its owner calls it, and it calls its listener, under the loop's lock.
 class PulseConnection {
   public:
@@ -51,6 +52,7 @@ class PulseConnection {
     pa_time_event* retry_ = nullptr;
     Server server_;
     bool announced_ = false;
+    int retries_ = 0;  // since the server was lost, or since the start
 };
 
 }  // namespace vindelor
