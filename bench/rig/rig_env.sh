@@ -219,16 +219,19 @@ rig_server_wakeups() {
     echo "$total"
 }
 
-# Prints the sink's latency as the server reports it: "configured ms" on PulseAudio; on
-# PipeWire, which reports none, "-".
+# Prints the sink's latency as the server reports it, in ms: the configured one on PulseAudio,
+# or with "now" what the sink has mixed ahead at this moment; on PipeWire, which reports none,
+# "-".
 rig_sink_latency() {
     if [[ "$RIG_SERVER" == pipewire ]]; then
         echo "-"
         return
     fi
-    pactl list sinks 2>/dev/null | awk -v sink="$RIG_SINK" '
+    pactl list sinks 2>/dev/null | awk -v sink="$RIG_SINK" -v now="${1:-}" '
         /^[[:space:]]*Name:/ { mine = ($2 == sink) }
-        mine && /configured/ { for (i = 1; i <= NF; i++) if ($i == "configured") printf "%.1f\n", $(i + 1) / 1000 }'
+        mine && /configured/ {
+            for (i = 1; i <= NF; i++) if ($i == (now == "now" ? "Latency:" : "configured")) printf "%.1f\n", $(i + 1) / 1000
+        }'
 }
 
 rig_start_display() {

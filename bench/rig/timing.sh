@@ -201,7 +201,7 @@ starts() {
 
 # The server killed under the running program, and started again a second later.
 lose_server() {
-    local server="$1" name="lost-$1" back
+    local server="$1" name="lost-$1" back ahead
     rig_start_program "$program"
     sleep 0.5
     rig_press START_BUTTON >/dev/null
@@ -211,6 +211,7 @@ lose_server() {
     sleep 1
     rig_restart_pulse
     back=$(clock_ns)
+    ahead="$(rig_sink_latency now)"
     rig_start_recorder "$name"
     sleep 6
     rig_close_program || true
@@ -218,7 +219,7 @@ lose_server() {
     echo "$back" >"$RIG_DIR/$name.presses"
     analyse "$name" 120 --presses "$RIG_DIR/$name.presses"
     local r="$RIG_DIR/$name.txt"
-    losses+=("| $server | $(value start_latency_ms "$r") | $(value clicks "$r") | $(value pattern_summary "$r") | $(value worst_deviation_samples "$r") |")
+    losses+=("| $server | $ahead | $(value start_latency_ms "$r") | $(value clicks "$r") | $(value pattern_summary "$r") | $(value worst_deviation_samples "$r") |")
     echo "$server, lost server done" >&2
 }
 
@@ -248,6 +249,6 @@ echo "| server | bare stream's start, least / median / most (ms) | the program's
 echo "|---|---|---|---|---|---|"
 printf '%s\n' "${series[@]}"
 echo
-echo "| server | first click after the server answers (ms) | clicks in 6 s | pattern | worst deviation (samples) |"
-echo "|---|---|---|---|---|"
+echo "| server | the sink's own latency as it answers (ms) | first click after the server answers (ms) | clicks in 6 s | pattern | worst deviation (samples) |"
+echo "|---|---|---|---|---|---|"
 printf '%s\n' "${losses[@]}"
