@@ -69,7 +69,7 @@ rig_stop_recorder
 analyse back
 # A PulseAudio null sink that has just started has mixed two seconds of silence ahead before
 # any client asked for less, and reports it as its latency: the first click goes beyond it, on
-# the grid (measured 2.0 to 2.4 s after the server answers).
+# the grid (measured 1.4 to 2.1 s after the server answers).
 bound=2000
 [[ "$server" == pulseaudio ]] && bound=3000
 check "running: clicks again within ${bound} ms of the server's answer" "$(value start_latency_ms "$RIG_DIR/back.txt") <= $bound"
