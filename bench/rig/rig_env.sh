@@ -12,6 +12,7 @@
 #                        remembers its pid so that cleanup ends it; sets RIG_LAST_PID
 #   rig_stop PID         ends one process started here (TERM, then KILL after 3 s); returns
 #                        its exit status
+#   rig_crash PID        kills one process started here at once, as a crash would
 #   rig_cleanup          ends everything started here, newest first, and removes RIG_DIR
 #   rig_start_recorder NAME   records what the sink plays into $RIG_DIR/NAME.wav, with its
 #                        timing log in $RIG_DIR/NAME.timing; RIG_RECORDER_PID
@@ -62,15 +63,22 @@ rig_forget() {
 
 rig_stop() {
     local pid="$1" i status=0
-    kill -TERM "$pid" 2>/dev/null || true
-    for ((i = 0; i < 30; i++)); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || status=$?
+    # bash reports a job ended by a signal on stderr whenever it notices; a stop is expected.
+    {
+        kill -TERM "$pid" || true
+        for ((i = 0; i < 30; i++)); do
+            kill -0 "$pid" || break
+            sleep 0.1
+        done
+        kill -KILL "$pid" || true
+        wait "$pid" || status=$?
+    } 2>/dev/null
     rig_forget "$pid"
     return "$status"
+}
+
+rig_crash() {
+    { kill -KILL "$1"; rig_stop "$1"; } 2>/dev/null || true
 }
 
 rig_cleanup() {

@@ -206,8 +206,7 @@ lose_server() {
     sleep 0.5
     rig_press START_BUTTON >/dev/null
     sleep 2
-    kill -KILL "$RIG_PULSE_PID"
-    rig_stop "$RIG_PULSE_PID" || true
+    rig_crash "$RIG_PULSE_PID"
     sleep 1
     rig_restart_pulse
     back=$(clock_ns)

@@ -57,8 +57,7 @@ check "no click after Stop" "$(value clicks_after_stop "$RIG_DIR/runs.txt") == 0
 # 2. The server dies under the running program, as in a crash: no goodbye to the clients.
 rig_press START_BUTTON >/dev/null
 sleep 1
-kill -KILL "$RIG_PULSE_PID"
-rig_stop "$RIG_PULSE_PID" || true
+rig_crash "$RIG_PULSE_PID"
 sleep 1
 kill -0 "$RIG_PROGRAM_PID" 2>/dev/null || rig_fail "the program ended when its sound server died"
 rig_restart_pulse
@@ -79,8 +78,7 @@ check "running: no click cut" "index(\"$(value pattern "$RIG_DIR/back.txt")\", \
 # 3. The server dies while the program is stopped; Start as soon as it is back.
 stop=$(rig_press START_BUTTON)
 sleep 0.5
-kill -KILL "$RIG_PULSE_PID"
-rig_stop "$RIG_PULSE_PID" || true
+rig_crash "$RIG_PULSE_PID"
 sleep 1.5
 rig_restart_pulse
 rig_start_recorder stopped

@@ -7,11 +7,13 @@
 set -euo pipefail
 dir="${PRIVATE_PULSE_DIR:-}"
 start() {
-    setsid pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --log-level=error \
+    # Started from a subshell, the server is no job of this shell, which would report its
+    # killing on the terminal.
+    (setsid pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --log-level=error \
         -L "module-null-sink sink_name=test rate=48000" \
         -L "module-native-protocol-unix auth-anonymous=1 socket=$dir/run/pulse/native" \
         </dev/null >>"$dir/server.log" 2>&1 &
-    echo $! >"$dir/server.pid"
+        echo $! >"$dir/server.pid")
     for _ in $(seq 200); do pactl info >/dev/null 2>&1 && return 0; sleep 0.05; done
     echo "private_pulse.sh: the server did not start" >&2 && exit 1
 }
