@@ -24,8 +24,9 @@ class BeatPlacement {
 
     // Beyond how far ahead the server takes data, a beat is handed over this much earlier:
     // room for the look that writes it (up to RequestRing::kLookWindow after the hand-off)
-    // and for a late wake-up of either thread, which on a busy machine reaches 20 ms.
-    static constexpr std::chrono::nanoseconds kLeadMargin = std::chrono::milliseconds(30);
+    // and for a late wake-up of either thread, which on a busy machine reaches 20 ms and on
+    // a shared virtual machine more than 30. A tempo change reaches a beat that much later.
+    static constexpr std::chrono::nanoseconds kLeadMargin = std::chrono::milliseconds(50);
     // The lead until the stream's clock is known, and the most it may be.
     static constexpr std::chrono::nanoseconds kUnknownLead = std::chrono::milliseconds(120);
     static constexpr std::chrono::nanoseconds kMaxLead = std::chrono::milliseconds(500);
