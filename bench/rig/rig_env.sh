@@ -235,11 +235,11 @@ rig_sink_latency() {
         echo "-"
         return
     fi
-    pactl list sinks 2>/dev/null | awk -v sink="$RIG_SINK" -v now="${1:-}" '
+    local field=configured
+    [[ "${1:-}" == now ]] && field=Latency:
+    pactl list sinks 2>/dev/null | awk -v sink="$RIG_SINK" -v field="$field" '
         /^[[:space:]]*Name:/ { mine = ($2 == sink) }
-        mine && /configured/ {
-            for (i = 1; i <= NF; i++) if ($i == (now == "now" ? "Latency:" : "configured")) printf "%.1f\n", $(i + 1) / 1000
-        }'
+        mine && /configured/ { for (i = 1; i <= NF; i++) if ($i == field) printf "%.1f\n", $(i + 1) / 1000 }'
 }
 
 rig_start_display() {
