@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace vindelor {
 namespace {
@@ -53,7 +54,28 @@ sf_count_t imageTell(void* user) {
     return static_cast<MemoryImage*>(user)->position;
 }
 
+// libsndfile takes a RIFF chunk's size as declared: a LIST chunk that claims more than the
+// image holds keeps it reading for ever. Only the data chunk may be cut short (what it has
+// plays).
+bool chunksFit(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0) {
+        return true;  // not RIFF: libsndfile's own
+    }
+    for (std::size_t at = 12; at + 8 <= bytes.size();) {
+        const std::uint32_t size = bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 |
+                                   static_cast<std::uint32_t>(bytes[at + 7]) << 24;
+        if (size > bytes.size() - at - 8) {
+            return std::memcmp(bytes.data() + at, "data", 4) == 0;
+        }
+        at += 8 + std::size_t{size} + (size & 1);  // chunks are padded to an even length
+    }
+    return true;
+}
+
 std::vector<float> readMono(std::span<const std::uint8_t> bytes, int& sourceRate) {
+    if (!chunksFit(bytes)) {
+        return {};
+    }
     MemoryImage image{bytes};
     SF_VIRTUAL_IO io{imageLength, imageSeek, imageRead, imageWrite, imageTell};
     SF_INFO info{};

@@ -62,6 +62,10 @@ TEST(ClipDecoderTest, AnImageItCannotPlayGivesSilenceAndACutShortOneWhatItHas) {
     fast[24] = 0x00, fast[25] = 0x00, fast[26] = 0xFA, fast[27] = 0x00;  // 16 384 000 Hz
     EXPECT_LE(decodeClip(fast, 8000).size(), 1u);
     EXPECT_EQ(decodeClip({good.begin(), good.begin() + 44 + 200}, 8000).size(), 100u);
+    // Once a hang (fuzz/corpus): a LIST chunk that claims more than the image holds.
+    std::vector<std::uint8_t> list = good;
+    list[44 + 550 + 7] = 0x7F;  // the LIST chunk's size, after the 550 bytes of data
+    EXPECT_TRUE(decodeClip(list, 8000).empty());
 }
 
 }  // namespace
