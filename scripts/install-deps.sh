@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Vindelor needs that are missing. As root on Debian 12.
+# Installs the Debian packages Vindelor needs that are missing. As root on Debian 12 or 13.
 #   install-deps.sh            what building and running the program needs: the sound server's
 #                              client library, never a server (the desktop has its own)
 #   install-deps.sh --package  that, and what building its Debian package needs
@@ -26,9 +26,10 @@ case "${1:-}" in
             pulseaudio pulseaudio-utils
             pipewire pipewire-pulse pipewire-bin wireplumber libspa-0.2-modules dbus-daemon
             libpipewire-0.3-dev
-            # The sanitizers look for llvm-symbolizer on the PATH to name the frames of a report
-            # (and to match its suppressions); llvm-14 holds it, llvm puts it on the PATH.
-            clang libclang-rt-14-dev llvm-14 llvm valgrind
+            # The release's own clang, its sanitizer runtimes, and llvm, which puts
+            # llvm-symbolizer on the PATH: the sanitizers name a report's frames with it (and
+            # match their suppressions by those names).
+            clang libclang-rt-dev llvm valgrind
         )
         ;;
     *)
