@@ -5,6 +5,7 @@
 #include "sound/pulse_click_output.h"
 #include "timer/clock.h"
 #include "window/program.h"
+#include "window/utf8_locale.h"
 #include "window/window_style.h"
 
 namespace {
@@ -25,6 +26,7 @@ void leaveOutRuntimeDirNote(QtMsgType type, const QMessageLogContext& context,
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    vindelor::useUtf8CharacterType();
     // Without a desktop Qt would end the program with an abort and a note about plugins.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
