@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace vindelor {
 
@@ -20,7 +21,7 @@ namespace vindelor {
 // rate. It is redrawn from every reply, so it follows a sink whose clock drifts against the
 // monotonic clock.
 //
-// Server thread only (the output publishes what the window's thread needs as atomics).
+// Loop lock held (the output publishes what the window's thread needs as atomics).
 class StreamClock {
   public:
     using Frames = std::int64_t;
@@ -50,6 +51,20 @@ class StreamClock {
     Frames horizon() const;
     // The read index of the latest reply.
     Frames lastRead() const;
+
+    // How far beyond playingAt() what plays may lie. On a quantized server the read index
+    // tells only which quantum was taken: the upper edge is pinned down by the phases of the
+    // cycle the replies came at, to within this; its quantum while that is unknown. Elsewhere,
+    // how far the latest two replies disagree, and 20 ms until the server reads the stream at
+    // all: a sink settling to a new latency (a fresh PulseAudio sink gives up the seconds it
+    // had mixed ahead) reports what is not yet so.
+    // Needs valid().
+    Frames spread() const;
+    // When a reply would make spread() smaller, from `afterNs` on. On a quantized server with
+    // a known quantum: when the middle of where the edge may be reaches the next step of the
+    // read index, so that the reply halves it; elsewhere, a little after the latest reply.
+    // None while the quantum is unknown. Needs valid().
+    std::optional<std::int64_t> usefulReplyAt(std::int64_t afterNs) const;
 
     void setUnknownQuantum(Frames frames) { unknownQuantum_ = frames; }
 
