@@ -67,6 +67,16 @@ void PulseConnection::lost() {
         retries_ = 0;
         listener_.serverLost();
     }
+    scheduleRetry();
+}
+
+void PulseConnection::retryLater() {
+    disconnect();
+    announced_ = false;
+    scheduleRetry();
+}
+
+void PulseConnection::scheduleRetry() {
     timeval when{};
     const bool quick = retries_ < kQuickRetries;
     retries_ += quick ? 1 : 0;
@@ -79,13 +89,13 @@ void PulseConnection::lost() {
 }
 
 void PulseConnection::onRetry(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
-    auto* self = static_cast<PulseConnection*>(user);  // server thread
+    auto* self = static_cast<PulseConnection*>(user);  // loop lock held
     self->disconnect();
     self->connect();
 }
 
 void PulseConnection::onState(pa_context* context, void* user) {
-    auto* self = static_cast<PulseConnection*>(user);  // server thread
+    auto* self = static_cast<PulseConnection*>(user);  // loop lock held
     switch (pa_context_get_state(context)) {
         case PA_CONTEXT_READY:
             release(pa_context_get_server_info(context, &PulseConnection::onServerInfo, self));
@@ -100,7 +110,7 @@ void PulseConnection::onState(pa_context* context, void* user) {
 }
 
 void PulseConnection::onServerInfo(pa_context* context, const pa_server_info* info, void* user) {
-    auto* self = static_cast<PulseConnection*>(user);  // server thread
+    auto* self = static_cast<PulseConnection*>(user);  // loop lock held
     if (info == nullptr) {
         self->lost();
         return;
@@ -121,7 +131,7 @@ void PulseConnection::onServerInfo(pa_context* context, const pa_server_info* in
 
 void PulseConnection::onSinkInfo(pa_context* context, const pa_sink_info* info, int end,
                                  void* user) {
-    auto* self = static_cast<PulseConnection*>(user);  // server thread
+    auto* self = static_cast<PulseConnection*>(user);  // loop lock held
     if (end == 0 && info != nullptr) {
         self->server_.rate = info->sample_spec.rate;
         return;

@@ -15,7 +15,7 @@ namespace vindelor {
 // connects in the background, learns the default sink's rate and which server it is, and once
 // the server is lost, or never answered, tries again: ten times a second for the first ten
 // seconds, then twice a second.
-// Server thread only: its owner calls it, and it calls its listener, under the loop's lock.
+// Loop lock held: its owner calls it, and it calls its listener, from the loop's callbacks.
 class PulseConnection {
   public:
     struct Server {
@@ -37,6 +37,10 @@ class PulseConnection {
     void connect();
     // Gives the server up, for good or until connect(); no listener call follows.
     void disconnect();
+    // Gives the server up and connects again after a while, as after a loss; no listener
+    // call follows but serverReady. For a server that answers but cannot make our stream:
+    // each time in a row it waits as long as a lost server's retries do by then.
+    void retryLater();
 
   private:
     static void onState(pa_context* context, void* user);
@@ -45,6 +49,7 @@ class PulseConnection {
     static void onRetry(pa_mainloop_api* api, pa_time_event* event, const timeval* when,
                         void* user);
     void lost();
+    void scheduleRetry();
 
     pa_mainloop_api* api_;
     Listener& listener_;
