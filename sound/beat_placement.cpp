@@ -26,13 +26,17 @@ BeatPlacement::Frames BeatPlacement::earliestAt(std::int64_t nowNs, bool rewinds
 
 std::optional<BeatPlacement::Frames> BeatPlacement::anchor(const OutputRequest& beat,
                                                            Frames length, std::int64_t nowNs,
-                                                           bool rewinds) {
+                                                           bool rewinds, bool mayMove) {
     const std::int64_t dueNs = beat.handedNs + beat.ahead.count();
     if (!beat.startsRun && nowNs - dueNs > kStaleBeat.count()) {
         return std::nullopt;
     }
     const Frames dueFrame = clock_.playingAt(beat.handedNs) + clock_.framesIn(beat.ahead.count());
-    const Frames frame = std::max(dueFrame, earliestAt(nowNs, rewinds && beat.startsRun));
+    const Frames earliest = earliestAt(nowNs, rewinds);
+    if (dueFrame < earliest && !mayMove) {
+        return std::nullopt;
+    }
+    const Frames frame = std::max(dueFrame, earliest);
     anchorAt(beat, frame, length);
     return frame;
 }

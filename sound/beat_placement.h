@@ -12,7 +12,7 @@ namespace vindelor {
 
 // Where each beat of a run goes in the stream, and how early beats must be handed over for
 // that: the rules between the beat clock, the stream's clock and the click track. Plain
-// arithmetic, no I/O. Server thread only.
+// arithmetic, no I/O. Loop lock held.
 //
 // A run is anchored on one beat: its first, or the first after the stream came back. Every
 // later beat goes at the anchor's frame plus its distance from the anchor's due time, so that
@@ -52,12 +52,13 @@ class BeatPlacement {
     // The run's first click went in at `frame` (the read position of a corked stream).
     void anchorAt(const OutputRequest& beat, Frames frame, Frames length);
     // Anchors the run on `beat`, handed over before the stream's clock was known, now that it
-    // is: where it goes, or none if it waited too long to be worth sounding. A run's first
-    // beat on a sink that `rewinds` may go behind what the server has taken, where the sink
-    // plays: the server has the sink mix that part again, and the click sounds at once.
-    // Needs a clock.
+    // is: where it goes, or none if it waited too long to be worth sounding, or if it can no
+    // longer go where its due time falls and may not move (`mayMove`): a run that goes on
+    // over a new stream keeps its grid. On a sink that `rewinds` it may go behind what the
+    // server has taken, as long as that has not yet played: the server has the sink mix that
+    // part again. Needs a clock.
     std::optional<Frames> anchor(const OutputRequest& beat, Frames length, std::int64_t nowNs,
-                                 bool rewinds);
+                                 bool rewinds, bool mayMove);
     // A later beat of the anchored run: what to write. One handed over late goes where the
     // server has not yet taken data, unless the sink `rewinds`: then it keeps its place on the
     // grid as long as that has not yet played, and the server mixes that part again.

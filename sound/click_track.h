@@ -37,6 +37,8 @@ class ClickTrack {
     bool anchored() const { return anchored_; }
     // Where the run's first click went. Needs an anchor.
     Frames anchorFrame() const { return anchorFrame_; }
+    // The due time of the beat there. Needs an anchor.
+    std::chrono::nanoseconds anchorDue() const { return anchorDue_; }
 
     // The frame where the beat due at `due` sounds. Needs an anchor.
     Frames frameOf(std::chrono::nanoseconds due) const;

@@ -10,7 +10,7 @@
 #include <limits>
 #include <vector>
 
-#include "beat_placement.h"
+#include "click_run.h"
 #include "clip_decoder.h"
 #include "pulse_click_stream.h"
 #include "pulse_connection.h"
@@ -20,12 +20,7 @@ namespace vindelor {
 namespace {
 
 using std::chrono::nanoseconds;
-using Frames = ClickTrack::Frames;
 
-// How long after Stop the stream is corked: the click sounding then plays to its end first.
-constexpr std::int64_t kCorkDelayNs = 200'000'000;
-// PipeWire's largest quantum at 48 kHz: the step of its read index until two steps are seen.
-constexpr Frames kLargestQuantumAt48k = 2048;
 // The sink latency the stream asks for while it plays. On PulseAudio, as long as a desktop's
 // players ask, so that the sink wakes no more often because of us: its first click still
 // sounds at once (the sink rewinds), and the beats are handed over this much ahead. On
@@ -34,7 +29,9 @@ constexpr Frames kLargestQuantumAt48k = 2048;
 constexpr std::int64_t kPulseAudioLatencyMs = 100;
 constexpr std::int64_t kPipeWireLatencyMs = 40;
 
+// playbackTime() published as an offset from the monotonic clock, or one of these.
 constexpr std::int64_t kNoClock = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t kHeld = kNoClock + 1;
 
 std::uint8_t indexOf(ClickClip clip) {
     switch (clip) {
@@ -54,24 +51,20 @@ std::int64_t monotonicNs() {
         .count();
 }
 
-timeval monotonicToWall(std::int64_t atNs) {
-    timeval when{};
-    pa_gettimeofday(&when);
-    pa_timeval_add(&when, static_cast<pa_usec_t>(std::max<std::int64_t>(0, atNs - monotonicNs()) / 1000));
-    return when;
-}
-
 }  // namespace
 
 // Threads: the window's thread calls the public methods; everything else runs on the sound
-// server's thread (the threaded main loop's), under the loop's lock, which that thread holds
-// while it runs its callbacks. Between the two: the request ring, and the clock and lead
-// published as atomics. A play or a stop only queues a request, and wakes the loop unless it
-// is about to look by itself: the stream is written on the server's thread, and a beat never
-// waits for it.
-// Server thread callbacks never block, allocate or log, but for the one-time preparation of
+// thread (the threaded main loop's, "vindelor-sound") with the loop's lock held, which that
+// thread holds while it runs its callbacks, and which the window's thread takes to work the
+// requests off itself when it cannot wake the loop. Between the two: the request ring, and
+// the clock and lead published as atomics. A play or a stop only queues a request, and wakes
+// the loop unless it is about to look by itself: the stream is written on the sound thread,
+// and a beat never waits for it.
+// With the lock held nothing blocks, allocates or logs, but for the one-time preparation of
 // the clips when a server with a new rate answers.
-struct PulseClickOutput::Impl final : PulseConnection::Listener, PulseClickStream::Listener {
+struct PulseClickOutput::Impl final : PulseConnection::Listener,
+                                      PulseClickStream::Listener,
+                                      ClickRun::Listener {
     pa_threaded_mainloop* loop = nullptr;
     pa_mainloop_api* api = nullptr;
 
@@ -80,26 +73,25 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener, PulseClickStrea
     pa_io_event* wakeEvent = nullptr;
     pa_time_event* lookTimer = nullptr;
     pa_time_event* corkTimer = nullptr;
+    pa_time_event* replyTimer = nullptr;
     bool workingOff = false;
 
     std::unique_ptr<PulseConnection> connection;
     std::unique_ptr<PulseClickStream> stream;
+    pa_context* context = nullptr;  // the connection's, while a server answers
 
     std::array<std::vector<std::uint8_t>, 3> images;
     std::array<ClipSamples, 3> clips;
     std::uint32_t clipRate = 0;
 
-    BeatPlacement placement{48000, false};
-    bool pipeWire = false;
-    bool runActive = false;
-    // A beat the stream is not ready for yet, placed when the next timing reply comes.
-    std::optional<OutputRequest> waiting;
-    // The waiting beat went in at the read position of a corked stream; the reply says where.
-    bool anchorAtRead = false;
+    ClickRun run{clips, *this};
 
-    // For the window's thread: the stream's clock as an offset from the monotonic clock (or
-    // kNoClock), and the lead.
+    // For the window's thread: the beat time as an offset from the monotonic clock, kNoClock,
+    // or kHeld with the time held in heldNs; and the lead.
     std::atomic<std::int64_t> clockOriginNs{kNoClock};
+    std::atomic<std::int64_t> heldNs{0};
+    // A run's first beat handed over and not yet taken up by the sound thread: its due time.
+    std::atomic<std::int64_t> startDueNs{kNoClock};
     std::atomic<std::int64_t> leadNs{BeatPlacement::kUnknownLead.count()};
 
     ~Impl() override {
@@ -136,7 +128,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener, PulseClickStrea
         [[maybe_unused]] const ssize_t written = write(wakeFd, &one, sizeof one);
     }
 
-    // --- the server's thread: requests --------------------------------------------------
+    // --- loop lock held: requests -------------------------------------------------------
 
     static void onWake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* user) {
         auto* self = static_cast<Impl*>(user);
@@ -157,223 +149,119 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener, PulseClickStrea
         workingOff = true;
         while (const std::optional<OutputRequest> request = ring.pop()) {
             if (request->kind == OutputRequest::Kind::Stop) {
-                stopRun(*request);
+                run.stop(*request, monotonicNs());
             } else {
-                playBeat(*request);
+                run.play(*request, monotonicNs());
+                if (request->startsRun) {
+                    std::int64_t due = request->due.count();
+                    startDueNs.compare_exchange_strong(due, kNoClock);
+                }
             }
         }
         workingOff = false;
+        settle();
     }
 
-    void foresee(const OutputRequest& beat) {
-        const std::optional<std::int64_t> look =
-            ring.foreseeNextBeat(beat.due, beat.handedNs, monotonicNs());
-        if (!look) {
+    // Arms `timer` for the monotonic time `atNs`, or disarms it.
+    void armAt(pa_time_event*& timer, std::optional<std::int64_t> atNs, pa_time_event_cb_t call) {
+        if (!atNs || context == nullptr) {
+            if (timer != nullptr) {
+                api->time_restart(timer, nullptr);
+            }
             return;
         }
-        const timeval when = monotonicToWall(*look);
-        if (lookTimer == nullptr) {
-            lookTimer = api->time_new(api, &when, &Impl::onLook, this);
+        const auto at = static_cast<pa_usec_t>(std::max<std::int64_t>(0, *atNs / 1000));
+        if (timer == nullptr) {
+            timer = pa_context_rttime_new(context, at, call, this);
         } else {
-            api->time_restart(lookTimer, &when);
+            pa_context_rttime_restart(context, timer, at);
         }
+    }
+
+    // After each event: the run's timers as it wants them now, and what the window's thread
+    // reads.
+    void settle() {
+        const std::int64_t now = monotonicNs();
+        armAt(corkTimer, run.corkAt(), &Impl::onCork);
+        armAt(replyTimer, run.replyAt(now), &Impl::onReply);
+        publish(now);
+    }
+
+    static void onCork(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
+        auto* self = static_cast<Impl*>(user);
+        self->run.corkDue(monotonicNs());
+        self->settle();
+    }
+
+    static void onReply(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
+        auto* self = static_cast<Impl*>(user);
+        self->run.replyDue(monotonicNs());
+        self->settle();
+    }
+
+    // --- loop lock held: the run's wishes -----------------------------------------------
+
+    void beatWritten(const OutputRequest& beat) override {
+        armAt(lookTimer, ring.foreseeNextBeat(beat.due, beat.handedNs, monotonicNs()),
+              &Impl::onLook);
     }
 
     // No look comes: a beat stored in the belief that one would is taken up by the requests
     // being worked off, or else on the loop's next turn.
-    void cancelLook() {
+    void beatsForgotten() override {
         ring.forgetBeats();
-        if (lookTimer != nullptr) {
-            api->time_restart(lookTimer, nullptr);
-        }
+        armAt(lookTimer, std::nullopt, &Impl::onLook);
         if (ring.withdrawLook() && !workingOff && wakeFd >= 0) {
             wakeLoop();
         }
     }
 
-    void playBeat(const OutputRequest& beat) {
-        runActive = true;
-        if (corkTimer != nullptr) {
-            api->time_restart(corkTimer, nullptr);
-        }
-        if (!stream || !stream->ready()) {
-            keepWaiting(beat);
-            return;
-        }
-        if (beat.startsRun || (!placement.track().anchored() && !waiting)) {
-            beginRun(beat);
-        } else if (!placement.track().anchored()) {
-            keepWaiting(beat);
-        } else {
-            placeBeat(beat);
-        }
-    }
+    // --- loop lock held: connection and stream ------------------------------------------
 
-    // The first beat of a run waits rather than any beat after it: a run starts with its
-    // accent, however long the stream takes.
-    void keepWaiting(const OutputRequest& beat) {
-        if (!waiting || beat.startsRun || !waiting->startsRun) {
-            waiting = beat;
-        }
-    }
-
-    void beginRun(const OutputRequest& first) {
-        placement.forgetRun();
-        ring.forgetBeats();
-        waiting = first;
-        if (first.startsRun) {
-            forgetClock();
-            stream->startWith(clips[first.clip]);
-            anchorAtRead = true;
-            return;
-        }
-        if (!stream->playing()) {
-            forgetClock();
-            stream->play();
-            stream->askTiming();
-            return;
-        }
-        if (placement.clock().valid()) {
-            placeWaiting();
-        }
-    }
-
-    // The waiting beat becomes the run's anchor, now that the stream's clock is known.
-    void placeWaiting() {
-        const OutputRequest beat = *waiting;
-        waiting.reset();
-        const ClipSamples& clip = clips[beat.clip];
-        // A PulseAudio sink rewinds: a run's first click goes where it plays now.
-        if (const auto frame = placement.anchor(beat, static_cast<Frames>(clip.size()),
-                                                monotonicNs(), !pipeWire)) {
-            writeClick(*frame, clip, 0);
-            publishLead();
-            foresee(beat);
-        }
-    }
-
-    void placeBeat(const OutputRequest& beat) {
-        const ClipSamples& clip = clips[beat.clip];
-        const ClickTrack::Write write =
-            placement.place(beat, static_cast<Frames>(clip.size()), monotonicNs(), !pipeWire);
-        writeClick(write.frame, clip, write.silenceFrames);
-        foresee(beat);
-    }
-
-    // The click, zeros over what an earlier one still had, and zeros on to where the queue is
-    // full again. A write moves the stream's write index to its own end: one that ended short
-    // of what is queued would have the server ask for all after it again (and PipeWire's
-    // server play nothing after it).
-    void writeClick(Frames frame, const ClipSamples& clip, Frames silenceAfter) {
-        Frames end = frame + static_cast<Frames>(clip.size()) + silenceAfter;
-        if (const std::optional<Frames> queued = stream->writeEnd()) {
-            end = std::max(end, *queued);
-        }
-        const StreamClock& clock = placement.clock();
-        if (clock.valid()) {
-            end = std::max(end, clock.playingAt(monotonicNs()) +
-                                    clock.framesIn(PulseClickStream::kQueueMs * 1'000'000));
-        }
-        stream->write(frame, end, clip);
-    }
-
-    void stopRun(const OutputRequest& stop) {
-        runActive = false;
-        waiting.reset();
-        cancelLook();
-        if (!stream || !stream->playing()) {
-            return;
-        }
-        if (const auto withdrawn = placement.withdrawAfter(stop)) {
-            stream->write(withdrawn->frame, withdrawn->frame + withdrawn->silenceFrames, {});
-        }
-        const timeval when = monotonicToWall(monotonicNs() + kCorkDelayNs);
-        if (corkTimer == nullptr) {
-            corkTimer = api->time_new(api, &when, &Impl::onCork, this);
-        } else {
-            api->time_restart(corkTimer, &when);
-        }
-    }
-
-    static void onCork(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
-        auto* self = static_cast<Impl*>(user);
-        if (self->runActive || !self->stream) {
-            return;
-        }
-        self->stream->idle();
-        self->placement.forgetRun();
-        self->forgetClock();
-    }
-
-    // --- the server's thread: connection and stream -------------------------------------
-
-    void serverReady(pa_context* context, const PulseConnection::Server& server) override {
+    void serverReady(pa_context* ready, const PulseConnection::Server& server) override {
         const std::uint32_t rate = server.rate >= 8000 && server.rate <= 384000 ? server.rate : 48000;
         prepareClips(rate);
-        pipeWire = server.pipeWire;
-        placement = BeatPlacement(rate, pipeWire, kLargestQuantumAt48k * rate / 48000);
-        anchorAtRead = false;
+        context = ready;
         stream = std::make_unique<PulseClickStream>(
-            api, context, rate, pipeWire ? kPipeWireLatencyMs : kPulseAudioLatencyMs, *this);
+            api, context, rate, server.pipeWire ? kPipeWireLatencyMs : kPulseAudioLatencyMs,
+            *this);
         if (stream->failed()) {
-            stream.reset();
+            dropStream();
+            connection->retryLater();
+            return;
         }
+        run.attach(*stream, rate, server.pipeWire);
     }
 
     void serverLost() override { dropStream(); }
 
     void streamReady() override {
-        if (runActive && waiting) {
-            const OutputRequest first = *waiting;
-            beginRun(first);
-        }
+        run.streamReady(monotonicNs());
+        settle();
     }
 
+    // The server is there but dropped the stream: both are made anew, after a pause that
+    // grows if it keeps happening.
     void streamLost() override {
         dropStream();
-        connection->disconnect();
-        connection->connect();
+        connection->retryLater();
     }
 
-    void streamMoved() override { forgetClock(); }
+    void streamMoved() override {
+        run.streamMoved();
+        settle();
+    }
 
-    void streamTiming(const PulseClickStream::Timing& timing) override {
-        if (anchorAtRead) {
-            // Asked while corked: the read index is where the run's first click went.
-            anchorAtRead = false;
-            if (waiting) {
-                const ClipSamples& clip = clips[waiting->clip];
-                placement.anchorAt(*waiting, timing.readFrame, static_cast<Frames>(clip.size()));
-                const OutputRequest first = *waiting;
-                waiting.reset();
-                foresee(first);
-            }
-            return;
-        }
-        if (!stream || !stream->playing()) {
-            return;
-        }
-        placement.clock().addReply(timing.monotonicNs, timing.readFrame, timing.sinkLatencyNs,
-                                   timing.configuredLatencyNs);
-        publishClock();
-        publishLead();
-        if (waiting && runActive) {
-            placeWaiting();
-        }
+    void streamTiming(const StreamTiming& timing) override {
+        run.timing(timing, monotonicNs());
+        settle();
     }
 
     void dropStream() {
+        run.detach();
         stream.reset();
-        placement.forgetRun();
-        anchorAtRead = false;
-        forgetClock();
-        cancelLook();
-    }
-
-    void forgetClock() {
-        placement.clock().reset();
-        publishClock();
-        publishLead();
+        context = nullptr;
+        settle();
     }
 
     // Once per server rate, before any play needs them: no beat waits for a conversion.
@@ -387,19 +275,25 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener, PulseClickStrea
         }
     }
 
-    void publishClock() {
-        const StreamClock& clock = placement.clock();
+    // The window's thread may hand a run's first beat over meanwhile and hold the time
+    // itself: read after the store, its due time wins over what was worked out before it.
+    void publish(std::int64_t now) {
+        const ClickRun::Reading reading = run.reading(now);
         std::int64_t origin = kNoClock;
-        if (stream && stream->playing() && clock.valid()) {
-            const std::int64_t now = monotonicNs();
-            const Frames playing = clock.playingAt(now);
-            const std::int64_t rate = clock.rate();
-            origin = playing / rate * 1'000'000'000 + playing % rate * 1'000'000'000 / rate - now;
+        if (reading.kind == ClickRun::Reading::Kind::Held) {
+            heldNs.store(reading.time.count(), std::memory_order_relaxed);
+            origin = kHeld;
+        } else if (reading.kind == ClickRun::Reading::Kind::Running) {
+            origin = reading.time.count() - now;
         }
-        clockOriginNs.store(origin, std::memory_order_release);
+        clockOriginNs.store(origin, std::memory_order_seq_cst);
+        if (const std::int64_t start = startDueNs.load(std::memory_order_seq_cst);
+            start != kNoClock) {
+            heldNs.store(start, std::memory_order_relaxed);
+            clockOriginNs.store(kHeld, std::memory_order_seq_cst);
+        }
+        leadNs.store(run.lead().count(), std::memory_order_relaxed);
     }
-
-    void publishLead() { leadNs.store(placement.lead().count(), std::memory_order_relaxed); }
 };
 
 PulseClickOutput::PulseClickOutput() : impl_(std::make_unique<Impl>()) {
@@ -433,8 +327,7 @@ PulseClickOutput::~PulseClickOutput() {
         return;
     }
     pa_threaded_mainloop_lock(impl_->loop);
-    impl_->runActive = false;
-    for (pa_time_event** timer : {&impl_->corkTimer, &impl_->lookTimer}) {
+    for (pa_time_event** timer : {&impl_->corkTimer, &impl_->lookTimer, &impl_->replyTimer}) {
         if (*timer != nullptr) {
             impl_->api->time_free(*timer);
             *timer = nullptr;
@@ -443,6 +336,7 @@ PulseClickOutput::~PulseClickOutput() {
     if (impl_->wakeEvent != nullptr) {
         impl_->api->io_free(impl_->wakeEvent);
     }
+    impl_->run.detach();
     impl_->stream.reset();
     impl_->connection.reset();
     pa_threaded_mainloop_unlock(impl_->loop);
@@ -468,6 +362,13 @@ void PulseClickOutput::play(ClickClip clip, std::chrono::nanoseconds due,
     if (impl_->loop == nullptr) {
         return;
     }
+    if (startsRun) {
+        // The time holds from here until the run's first click sounds, so that no beat after
+        // it falls due meanwhile, however late the sound thread or the stream come.
+        impl_->startDueNs.store(due.count(), std::memory_order_seq_cst);
+        impl_->heldNs.store(due.count(), std::memory_order_relaxed);
+        impl_->clockOriginNs.store(kHeld, std::memory_order_seq_cst);
+    }
     impl_->submit({.kind = OutputRequest::Kind::Play,
                    .startsRun = startsRun,
                    .clip = indexOf(clip),
@@ -486,6 +387,9 @@ std::optional<std::chrono::nanoseconds> PulseClickOutput::playbackTime() const {
     const std::int64_t origin = impl_->clockOriginNs.load(std::memory_order_acquire);
     if (origin == kNoClock) {
         return std::nullopt;
+    }
+    if (origin == kHeld) {
+        return std::chrono::nanoseconds(impl_->heldNs.load(std::memory_order_relaxed));
     }
     return std::chrono::nanoseconds(origin + monotonicNs());
 }

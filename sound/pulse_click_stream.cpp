@@ -51,7 +51,7 @@ pa_buffer_attr attributesFor(std::int64_t sinkLatencyMs, const pa_sample_spec& f
 
 PulseClickStream::PulseClickStream(pa_mainloop_api* api, pa_context* context, std::uint32_t rate,
                                    std::int64_t latencyMs, Listener& listener)
-    : api_(api), rate_(rate), latencyMs_(latencyMs), listener_(listener) {
+    : api_(api), context_(context), rate_(rate), latencyMs_(latencyMs), listener_(listener) {
     const pa_sample_spec format{PA_SAMPLE_S16LE, rate, 1};
     stream_ = pa_stream_new(context, "Clicks", &format, nullptr);
     if (stream_ == nullptr) {
@@ -82,7 +82,7 @@ PulseClickStream::~PulseClickStream() {
 }
 
 void PulseClickStream::onState(pa_stream* stream, void* user) {
-    auto* self = static_cast<PulseClickStream*>(user);  // server thread
+    auto* self = static_cast<PulseClickStream*>(user);  // loop lock held
     switch (pa_stream_get_state(stream)) {
         case PA_STREAM_READY:
             self->ready_ = true;
@@ -100,7 +100,7 @@ void PulseClickStream::onState(pa_stream* stream, void* user) {
 
 // Keeps the queue full of silence; clicks are written over it at their frames.
 void PulseClickStream::onWrite(pa_stream* stream, std::size_t bytes, void*) {
-    while (bytes > 0) {  // server thread
+    while (bytes > 0) {  // loop lock held
         void* data = nullptr;
         std::size_t chunk = bytes;
         if (pa_stream_begin_write(stream, &data, &chunk) < 0 || data == nullptr || chunk == 0) {
@@ -115,7 +115,7 @@ void PulseClickStream::onWrite(pa_stream* stream, std::size_t bytes, void*) {
 }
 
 void PulseClickStream::onMoved(pa_stream*, void* user) {
-    auto* self = static_cast<PulseClickStream*>(user);  // server thread
+    auto* self = static_cast<PulseClickStream*>(user);  // loop lock held
     self->listener_.streamMoved();
     self->askTiming();
 }
@@ -150,17 +150,16 @@ void PulseClickStream::armTiming() {
     const pa_usec_t afterMs = static_cast<std::size_t>(repliesSincePlay_) < kEarlyRepliesMs.size()
                                   ? kEarlyRepliesMs[static_cast<std::size_t>(repliesSincePlay_)]
                                   : kReplyEveryMs;
-    timeval when{};
-    pa_timeval_add(pa_gettimeofday(&when), afterMs * 1000);
+    const pa_usec_t at = pa_rtclock_now() + afterMs * 1000;
     if (timingTimer_ == nullptr) {
-        timingTimer_ = api_->time_new(api_, &when, &PulseClickStream::onTimingDue, this);
+        timingTimer_ = pa_context_rttime_new(context_, at, &PulseClickStream::onTimingDue, this);
     } else {
-        api_->time_restart(timingTimer_, &when);
+        pa_context_rttime_restart(context_, timingTimer_, at);
     }
 }
 
 void PulseClickStream::onTimingDue(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
-    auto* self = static_cast<PulseClickStream*>(user);  // server thread
+    auto* self = static_cast<PulseClickStream*>(user);  // loop lock held
     if (!self->playing_) {
         return;
     }
@@ -169,25 +168,42 @@ void PulseClickStream::onTimingDue(pa_mainloop_api*, pa_time_event*, const timev
     self->armTiming();
 }
 
-void PulseClickStream::askTiming() {
-    if (ready_) {
-        release(pa_stream_update_timing_info(stream_, &PulseClickStream::onTiming, this));
+std::uint64_t PulseClickStream::askTiming() {
+    if (!ready_) {
+        return 0;
     }
+    pa_operation* request = pa_stream_update_timing_info(stream_, &PulseClickStream::onTiming, this);
+    if (request == nullptr) {
+        return 0;
+    }
+    pa_operation_unref(request);
+    ++asked_;
+    askedAtNs_[asked_ % askedAtNs_.size()] = monotonicNs();
+    return asked_;
 }
 
 void PulseClickStream::onTiming(pa_stream* stream, int success, void* user) {
-    auto* self = static_cast<PulseClickStream*>(user);  // server thread
+    auto* self = static_cast<PulseClickStream*>(user);  // loop lock held
+    const std::uint64_t number = ++self->answered_;
     const pa_timing_info* timing = success != 0 ? pa_stream_get_timing_info(stream) : nullptr;
     if (timing == nullptr || timing->read_index_corrupt != 0) {
+        self->listener_.streamTiming(StreamTiming{.number = number, .answered = false});
         return;
     }
-    // The reply carries the server's wall clock; how long ago that was is the same on the
-    // monotonic clock.
-    timeval now{};
-    pa_gettimeofday(&now);
-    const auto ageNs = static_cast<std::int64_t>(pa_timeval_diff(&now, &timing->timestamp)) * 1000;
-    self->listener_.streamTiming(Timing{
-        .monotonicNs = monotonicNs() - ageNs,
+    // The reply is stamped by the wall clock; how long ago that was is the same on the
+    // monotonic clock, unless the wall clock was set meanwhile: the answer then came some time
+    // between the request and now.
+    timeval wallNow{};
+    pa_gettimeofday(&wallNow);
+    const std::int64_t nowNs = monotonicNs();
+    const std::int64_t askedNs = number + self->askedAtNs_.size() > self->asked_
+                                     ? self->askedAtNs_[number % self->askedAtNs_.size()]
+                                     : nowNs;
+    const auto ageNs = static_cast<std::int64_t>(pa_timeval_diff(&wallNow, &timing->timestamp)) *
+                       (pa_timeval_cmp(&wallNow, &timing->timestamp) < 0 ? -1000 : 1000);
+    self->listener_.streamTiming(StreamTiming{
+        .number = number,
+        .monotonicNs = std::clamp(nowNs - ageNs, std::min(askedNs, nowNs), nowNs),
         .readFrame = timing->read_index / static_cast<std::int64_t>(kFrameBytes),
         .sinkLatencyNs = static_cast<std::int64_t>(timing->sink_usec) * 1000,
         .configuredLatencyNs = static_cast<std::int64_t>(timing->configured_sink_usec) * 1000,
@@ -221,9 +237,9 @@ void PulseClickStream::write(Frames from, Frames to, std::span<const std::int16_
     }
 }
 
-void PulseClickStream::startWith(std::span<const std::int16_t> clip) {
+std::uint64_t PulseClickStream::startWith(std::span<const std::int16_t> clip) {
     if (!ready_) {
-        return;
+        return 0;
     }
     if (playing_) {
         release(pa_stream_cork(stream_, 1, nullptr, nullptr));
@@ -235,11 +251,12 @@ void PulseClickStream::startWith(std::span<const std::int16_t> clip) {
     release(pa_stream_flush(stream_, nullptr, nullptr));
     pa_stream_write(stream_, clip.data(), clip.size() * kFrameBytes, nullptr, 0,
                     PA_SEEK_RELATIVE_ON_READ);
-    askTiming();
+    const std::uint64_t anchorReply = askTiming();
     release(pa_stream_cork(stream_, 0, nullptr, nullptr));
     playing_ = true;
     repliesSincePlay_ = 0;
     armTiming();
+    return anchorReply;
 }
 
 std::optional<PulseClickStream::Frames> PulseClickStream::writeEnd() const {

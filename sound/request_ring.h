@@ -20,14 +20,14 @@ struct OutputRequest {
     std::int64_t handedNs = 0;            // when it was handed over (monotonic clock)
 };
 
-// The hand-off from the window's thread to the sound server's thread: a ring that the window's
-// thread fills without a lock, and the rule for when a request must wake the server's thread.
+// The hand-off from the window's thread to the sound thread: a ring that the window's
+// thread fills without a lock, and the rule for when a request must wake the sound thread.
 //
 // A beat need not be written the moment it is handed over: the lead leaves room. So after each
-// beat the server's thread announces when it will look at the ring by itself (when the next
+// beat the sound thread announces when it will look at the ring by itself (when the next
 // beat should have come, and a little more), and a beat handed over shortly before that look
 // is only stored: the window's thread wakes nobody. A run's first beat, Stop, and anything the
-// server's thread did not foresee wake it.
+// sound thread did not foresee wake it.
 class RequestRing {
   public:
     static constexpr std::uint64_t kCapacity = 64;
@@ -40,22 +40,22 @@ class RequestRing {
 
     // Window's thread. Stores `request`; false, storing nothing, when the ring is full.
     bool push(const OutputRequest& request);
-    // Window's thread, right after push: whether the server's thread must be woken for it.
+    // Window's thread, right after push: whether the sound thread must be woken for it.
     bool needsWake(const OutputRequest& request, std::int64_t nowNs) const;
     bool full() const;
 
-    // Server thread, under the loop's lock: the oldest request, if any.
+    // Loop lock held: the oldest request, if any.
     std::optional<OutputRequest> pop();
 
-    // Server thread: after a beat due at `due` and handed over at `handedNs`, when to look at
+    // Loop lock held: after a beat due at `due` and handed over at `handedNs`, when to look at
     // the ring for the next one (monotonic ns), if the beats so far tell. The look is
     // announced before this returns; the caller arms its timer for it.
     std::optional<std::int64_t> foreseeNextBeat(std::chrono::nanoseconds due, std::int64_t handedNs,
                                                 std::int64_t nowNs);
-    // Server thread: the announced look has come, or will not. True if one was announced: a
+    // Loop lock held: the announced look has come, or will not. True if one was announced: a
     // request stored in the belief that it would come may be waiting.
     bool withdrawLook();
-    // Server thread: a new run or Stop; the beats so far foretell nothing.
+    // Loop lock held: a new run or Stop; the beats so far foretell nothing.
     void forgetBeats() { lastDue_.reset(); }
 
   private:
@@ -63,9 +63,9 @@ class RequestRing {
 
     std::array<OutputRequest, kCapacity> requests_{};
     std::atomic<std::uint64_t> in_{0};   // moved on by the window's thread only
-    std::atomic<std::uint64_t> out_{0};  // moved on by the server's thread only
+    std::atomic<std::uint64_t> out_{0};  // moved on with the loop lock held
     std::atomic<std::int64_t> lookAtNs_{kNoLook};
-    std::optional<std::chrono::nanoseconds> lastDue_;  // server thread
+    std::optional<std::chrono::nanoseconds> lastDue_;  // loop lock held
 };
 
 }  // namespace vindelor

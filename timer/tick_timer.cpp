@@ -69,6 +69,11 @@ void TickTimer::onTimeout() {
     // a handler that stops or restarts the timer re-arms or stops it itself.
     armFor(schedule_.nextDue() - lead());
     emit tick();
+    // And again after it, on the clock as the handler left it: a sound output that holds its
+    // time still until a run's first click sounds holds the next tick back from here on.
+    if (enabled_) {
+        armFor(schedule_.nextDue() - lead());
+    }
 }
 
 }  // namespace vindelor

@@ -112,6 +112,51 @@ TEST(BeatPlacementTest, ABeatHandedOverByTheLeadIsWrittenBeforeTheServerTakesIt)
     }
 }
 
+// The read index tells only which quantum was taken; replies at chosen moments pin down
+// where in its cycle the graph is, each halving what is left.
+TEST(StreamClockTest, RepliesAtChosenMomentsPinAQuantizedClockDownToTheSample) {
+    FakeServer server{.quantum = 1024};
+    StreamClock clock(kRate, true);
+    clock.setUnknownQuantum(2048);
+    std::int64_t ns = 7000 * kMs + 3 * kMs;
+    for (const std::int64_t after : {0, 30, 40, 80}) {
+        ns += after * kMs;
+        server.reply(clock, ns);
+    }
+    const StreamClock::Frames coarse = clock.spread();
+    EXPECT_LE(coarse, 1024);
+    int replies = 0;
+    while (clock.spread() > 24 && replies < 12) {
+        const auto at = clock.usefulReplyAt(ns + kMs);
+        ASSERT_TRUE(at);
+        ns = *at + 50'000;  // the server answers a little after it was asked to
+        server.reply(clock, ns);
+        ++replies;
+    }
+    EXPECT_LE(replies, 7) << "from " << coarse << " frames";
+    // The edge is where the read index steps: a quantum ahead of what plays, to the sample.
+    EXPECT_NEAR(clock.playingAt(ns), server.playing(ns) + 1024, 25);
+}
+
+// A fresh PulseAudio sink gives up the seconds it had mixed ahead in steps: until it reads
+// the stream, and while its replies disagree, the clock is not to be trusted to the sample.
+TEST(StreamClockTest, ASinkSettlingToItsLatencyIsNotTrustedUntilItsRepliesAgree) {
+    StreamClock clock(kRate, false);
+    std::int64_t ns = 9000 * kMs;
+    clock.addReply(ns, 0, 1800 * kMs, 100 * kMs);
+    clock.addReply(ns + 20 * kMs, 0, 1780 * kMs, 100 * kMs);
+    EXPECT_GT(clock.spread(), kRate / 1000) << "the stream is not read yet";
+    EXPECT_EQ(clock.usefulReplyAt(ns + 20 * kMs), ns + 40 * kMs);
+    ns += 1900 * kMs;  // it reads: 1000 frames played, and 48 more each millisecond
+    clock.addReply(ns, 2920, 40 * kMs, 100 * kMs);
+    clock.addReply(ns + 20 * kMs, 3880, 200 * kMs, 100 * kMs);  // a latency not yet so
+    EXPECT_GT(clock.spread(), kRate / 10);
+    clock.addReply(ns + 40 * kMs, 4840, 40 * kMs, 100 * kMs);
+    EXPECT_GT(clock.spread(), kRate / 10);
+    clock.addReply(ns + 60 * kMs, 5800, 40 * kMs, 100 * kMs);
+    EXPECT_LE(clock.spread(), 1);
+}
+
 TEST(BeatPlacementTest, OnARewindingSinkARunStartsWhereItPlaysNowAndTheLeadIsItsLatency) {
     FakeServer server{.latencyNs = 40 * kMs};
     BeatPlacement placement(kRate, false);
@@ -119,7 +164,7 @@ TEST(BeatPlacementTest, OnARewindingSinkARunStartsWhereItPlaysNowAndTheLeadIsIts
     const std::int64_t now = 3000 * kMs;
     server.reply(placement.clock(), now - kMs);
     EXPECT_EQ(placement.lead(), 40ms + BeatPlacement::kLeadMargin);
-    const auto frame = placement.anchor(beat(100s, now - 2 * kMs, true), 2500, now, true);
+    const auto frame = placement.anchor(beat(100s, now - 2 * kMs, true), 2500, now, true, true);
     ASSERT_TRUE(frame);
     EXPECT_NEAR(*frame, server.playing(now) + 2 * kRate / 1000, 2);
     EXPECT_LT(*frame, server.read(now)) << "behind what the sink has mixed: it rewinds";
@@ -132,7 +177,7 @@ TEST(BeatPlacementTest, TheFirstBeatAfterTheServerCameBackKeepsItsPlaceAndTheBea
     const std::int64_t handed = 7000 * kMs;
     const OutputRequest first = beat(80s, handed, false, 120ms);
     server.reply(placement.clock(), handed + 30 * kMs);
-    const auto frame = placement.anchor(first, 2500, handed + 31 * kMs, true);
+    const auto frame = placement.anchor(first, 2500, handed + 31 * kMs, true, false);
     ASSERT_TRUE(frame);
     EXPECT_NEAR(*frame, server.playing(handed + 120 * kMs), 1);
     const ClickTrack::Write next =
@@ -141,10 +186,12 @@ TEST(BeatPlacementTest, TheFirstBeatAfterTheServerCameBackKeepsItsPlaceAndTheBea
     const std::int64_t late = handed + 1100 * kMs;  // within what the sink has mixed: rewound
     EXPECT_EQ(placement.place(beat(81s, late), 1650, late, true).frame, *frame + 48000);
 
-    // One the stream came too late for sounds as soon as it can, whole; a later one is dropped.
-    EXPECT_EQ(placement.anchor(first, 2500, handed + 180 * kMs, true),
+    // One the stream came too late for is skipped, so that the grid stays where it was; once
+    // it may move, it sounds as soon as it can, whole; a later one is dropped.
+    EXPECT_FALSE(placement.anchor(first, 2500, handed + 180 * kMs, true, false));
+    EXPECT_EQ(placement.anchor(first, 2500, handed + 180 * kMs, false, true),
               placement.untakenAt(handed + 180 * kMs));
-    EXPECT_FALSE(placement.anchor(first, 2500, handed + 300 * kMs, true));
+    EXPECT_FALSE(placement.anchor(first, 2500, handed + 300 * kMs, true, true));
 }
 
 // A run's grid may sound some way after its due times (on PipeWire, by up to two quanta):

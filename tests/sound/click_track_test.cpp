@@ -38,17 +38,5 @@ TEST(ClickTrackTest, AClickCutsOffOneStillSoundingAndALateOneSoundsWholeAsSoonAs
     EXPECT_EQ(track.place(24000, 1650, 24500), (Write{24500, 1650, 0}));
 }
 
-TEST(ClickTrackTest, StopWithdrawsEveryClickThatHasNotStarted) {
-    ClickTrack track(48000);
-    track.anchor(0s, 0, 2500);
-    track.place(24000, 1650, 0);
-    track.place(48000, 1650, 0);
-    track.place(72000, 1650, 0);
-    // At frame 30000 the second click has sounded; the rest are still ahead.
-    EXPECT_EQ(track.withdrawAfter(30000), (Write{48000, 0, 72000 + 1650 - 48000}));
-    EXPECT_EQ(track.withdrawAfter(30000), std::nullopt);
-    EXPECT_EQ(track.place(49000, 1650, 0), (Write{49000, 1650, 0})) << "nothing left to cut";
-}
-
 }  // namespace
 }  // namespace vindelor

@@ -1,0 +1,130 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+#include "beat_placement.h"
+#include "click_stream.h"
+#include "clip_decoder.h"
+#include "request_ring.h"
+
+namespace vindelor {
+
+// The run's logic of the sound output: what the beats, Stop and the stream's events do to the
+// stream. Plain logic, no I/O and no clock of its own: every event carries the monotonic time
+// it happens at, and the stream is behind ClickStream. PulseClickOutput feeds it libpulse's
+// events; the tests feed it a fake stream.
+//
+// The stream goes NoServer -> Connecting -> Idle <-> Playing, and back to NoServer when it is
+// lost. A run is asked for by the first beat (Start) and ends with Stop; while the stream is
+// not ready the run's first beat waits, and later beats are dropped. A run starts by writing
+// its first beat where the server reads next (startWith) and anchors there, on the reply to
+// that very request; every later beat goes on that grid, to the frame. A run that goes on
+// over a new stream (the server was lost) anchors again on the first beat that still fits the
+// old grid.
+//
+// While the run's first beat waits, the time it publishes (playbackTime) holds still at that
+// beat's due time, so that no beat falls due before the first has sounded: the run then
+// begins where the stream does, the following beats after it, none dropped.
+//
+// Loop lock held: every method, and the listener's calls, which come from inside them.
+class ClickRun {
+  public:
+    using Frames = ClickStream::Frames;
+
+    // How long after Stop the stream is corked: the click sounding then plays to its end first.
+    static constexpr std::chrono::nanoseconds kCorkDelay = std::chrono::milliseconds(200);
+    // PipeWire's largest quantum at 48 kHz: the step of its read index until two steps are seen.
+    static constexpr Frames kLargestQuantumAt48k = 2048;
+    // A run that goes on over a new stream skips the beats that would not fit the grid it had,
+    // or whose place its new clock cannot yet tell, for this long at most; then the next one
+    // is placed as soon as it can sound, and the grid moves.
+    static constexpr std::chrono::nanoseconds kLongestGridWait = std::chrono::seconds(5);
+    // How well a new stream's clock must be known before such a run anchors on it.
+    static constexpr std::chrono::nanoseconds kPreciseClock = std::chrono::microseconds(500);
+
+    enum class Phase : std::uint8_t {
+        NoServer,    // no stream: beats are dropped, a run's first beat waits
+        Connecting,  // a stream is being made
+        Idle,        // ready and corked, no run
+        Starting,    // the run's first beat is written; its place or the clock is awaited
+        Running,     // the run is anchored and the clock known: beats go on the grid
+        Stopping,    // Stop came: the stream plays out the last click, then is corked
+    };
+
+    class Listener {
+      public:
+        virtual ~Listener() = default;
+        // A beat was written: the next one can be foreseen from it.
+        virtual void beatWritten(const OutputRequest& beat) = 0;
+        // The beats so far foretell nothing more (a new run, Stop, or no stream).
+        virtual void beatsForgotten() = 0;
+    };
+
+    // The time the beats are due on, as the output publishes it: none (the monotonic clock
+    // drives the beats), held still at a value, or running from the stream's clock.
+    struct Reading {
+        enum class Kind : std::uint8_t { None, Held, Running };
+        Kind kind = Kind::None;
+        std::chrono::nanoseconds time{0};  // Held, Running: the beat time at the `now` asked for
+    };
+
+    // `clips`: the decoded clips, by their place in the bank; they outlive the run.
+    ClickRun(const std::array<ClipSamples, 3>& clips, Listener& listener);
+
+    // The stream: made (not yet ready), ready, lost, moved to another sink, and its replies.
+    void attach(ClickStream& stream, std::uint32_t rate, bool pipeWire);
+    void streamReady(std::int64_t nowNs);
+    void detach();
+    void streamMoved();
+    void timing(const StreamTiming& reply, std::int64_t nowNs);
+
+    // The window's requests, as the ring hands them over.
+    void play(const OutputRequest& beat, std::int64_t nowNs);
+    void stop(const OutputRequest& stop, std::int64_t nowNs);
+
+    // When to call corkDue, if at all.
+    std::optional<std::int64_t> corkAt() const { return corkAtNs_; }
+    void corkDue(std::int64_t nowNs);
+    // When to call replyDue, if at all: a run asks for replies at chosen moments until its
+    // stream's clock is precise enough for the time it publishes to be that of the clicks,
+    // and for a run that goes on over a new stream to keep its grid.
+    std::optional<std::int64_t> replyAt(std::int64_t nowNs) const;
+    void replyDue(std::int64_t nowNs);
+
+    Phase phase() const;
+    Reading reading(std::int64_t nowNs) const;
+    std::chrono::nanoseconds lead() const { return placement_.lead(); }
+
+  private:
+    void keepWaiting(const OutputRequest& beat);
+    void beginRun(const OutputRequest& first, std::int64_t nowNs);
+    void placeWaiting(std::int64_t nowNs);
+    void placeBeat(const OutputRequest& beat, std::int64_t nowNs);
+    void writeClick(Frames frame, const ClipSamples& clip, Frames silenceAfter,
+                    std::int64_t nowNs);
+    std::chrono::nanoseconds timeOf(Frames frames) const;
+    bool clockTooCoarse() const;
+
+    const std::array<ClipSamples, 3>& clips_;
+    Listener& listener_;
+    ClickStream* stream_ = nullptr;
+    bool ready_ = false;
+    bool playing_ = false;  // uncorked
+    bool pipeWire_ = false;
+    BeatPlacement placement_{48000, false};
+
+    bool runActive_ = false;
+    // A beat the stream is not ready for yet: placed once the stream is, or its clock known.
+    std::optional<OutputRequest> waiting_;
+    // The reply that tells where the run's first beat went.
+    std::optional<std::uint64_t> anchorReply_;
+    // Since when a run that goes on over a new stream has waited to anchor on its grid.
+    std::optional<std::int64_t> gridSinceNs_;
+    bool replyAsked_ = false;
+    std::optional<std::int64_t> corkAtNs_;
+};
+
+}  // namespace vindelor
