@@ -1,7 +1,7 @@
 // Finds the clicks in a recording and reports, as key=value lines, how steady they were and
 // when they sounded against the presses that started and stopped them.
 //
-//   rig_analyse --wav rec.wav --timing rec.timing --bpm 120 [--presses FILE] [--list]
+//   rig_analyse --wav rec.wav --timing rec.timing --bpm 120 [--presses FILE] [--grid NS] [--list]
 //
 // FILE holds one line per run, "start_ns [stop_ns [bpm]]": the CLOCK_MONOTONIC times at which
 // Start and Stop reached the X server, and the run's tempo if not --bpm. Intervals are measured within each run, in the recording's
@@ -15,6 +15,10 @@
 // rewind, and the first click comes out without its start. Such a click is dated back by what
 // is missing of it (counted as "rewound"). For the same reason a click taken back at Stop
 // may show as a fragment; fragments after Stop are counted apart from clicks.
+//
+// The last click is given as a CLOCK_MONOTONIC time (last_click_ns), and with --grid NS how
+// far the program's clicks lie from the grid of beats through NS, at the first run's tempo
+// (grid_worst_ms): a run that went on over a lost server keeps the grid it had.
 
 #include <algorithm>
 #include <cmath>
@@ -44,6 +48,7 @@ struct Options {
     std::string timingPath;
     int bpm = 0;
     std::string pressesPath;
+    std::optional<double> gridNs;
     bool list = false;
 };
 
@@ -134,6 +139,8 @@ bool parse(int argc, char** argv, Options& options) {
             options.bpm = std::atoi(value);
         } else if (name == "--presses") {
             options.pressesPath = value;
+        } else if (name == "--grid") {
+            options.gridNs = std::atof(value);
         } else {
             return false;
         }
@@ -238,6 +245,8 @@ int run(const Options& options) {
     double worstSamples = 0;
     std::vector<double> startLatencies;
     std::vector<double> stopOffsets;
+    std::optional<double> lastClickNs;
+    double gridWorstMs = 0;
     for (std::size_t r = 0; r < runs.size(); ++r) {
         const Run& run = runs[r];
         const double nextStart = r + 1 < runs.size() ? runs[r + 1].startNs
@@ -272,6 +281,16 @@ int run(const Options& options) {
         }
         const double nominalNs = 60e9 / run.bpm;
         clicks += static_cast<int>(running.size());
+        for (const DetectedClick& click : running) {
+            const auto at = timeMap.monotonicNsAt(click.onset);
+            if (at) {
+                lastClickNs = *at;
+            }
+            if (at && options.gridNs) {
+                const double off = std::remainder(*at - *options.gridNs, 60e9 / runs.front().bpm);
+                gridWorstMs = std::max(gridWorstMs, std::abs(off) / 1e6);
+            }
+        }
         if (run.startNs > -std::numeric_limits<double>::infinity() && !running.empty()) {
             if (const auto first = timeMap.monotonicNsAt(running.front().onset)) {
                 startLatencies.push_back((*first - run.startNs) / 1e6);
@@ -312,6 +331,12 @@ int run(const Options& options) {
         std::printf("clicks_after_stop=%d\n", afterStop);
         std::printf("fragments_after_stop=%d\n", fragmentsAfterStop);
     }
+    if (lastClickNs) {
+        std::printf("last_click_ns=%.0f\n", *lastClickNs);
+    }
+    if (options.gridNs && clicks > 0) {
+        std::printf("grid_worst_ms=%.3f\n", gridWorstMs);
+    }
     std::printf("reference_clicks=%zu\n", reference.size());
     if (reference.size() >= 2) {
         const IntervalStats stats = measureIntervals(reference, options.bpm, recording.sampleRate);
@@ -331,7 +356,7 @@ int main(int argc, char** argv) {
     if (!vindelor::rig::parse(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: rig_analyse --wav FILE --timing FILE --bpm N [--presses FILE] "
-                     "[--list]\n");
+                     "[--grid NS] [--list]\n");
         return 2;
     }
     try {

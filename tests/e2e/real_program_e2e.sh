@@ -5,8 +5,9 @@
 #   real_program_e2e.sh SERVER PROGRAM RIG_BIN        SERVER: pulseaudio or pipewire
 #
 # On the timing rig's private X display and sound server (bench/rig/rig_env.sh): two runs
-# around a tempo change, the server killed while running and while stopped, then "Avbryt".
-# Every interval within 1 ms of 60000 / BPM, the accent first, no click after Stop.
+# around a tempo change, the server killed while running and while stopped, Start while it is
+# away, then "Avbryt". Every interval within 1 ms of 60000 / BPM, the first one included, the
+# accent first, no click after Stop, and a run that goes on over a lost server on its grid.
 # Installs nothing (scripts/install-deps.sh --tests does); ends all it started, also on failure.
 set -euo pipefail
 
@@ -22,10 +23,11 @@ value() { sed -n "s/^$1=//p" "$2"; }
 check() {
     if awk "BEGIN { exit !($2) }"; then echo "ok: $1"; else echo "FAILED: $1" && ((++failures)); fi
 }
-# analyse NAME: judges the recording against $RIG_DIR/NAME.presses into $RIG_DIR/NAME.txt.
+# analyse NAME [ARG...]: judges the recording against $RIG_DIR/NAME.presses into
+# $RIG_DIR/NAME.txt; ARGs go to rig_analyse.
 analyse() {
     "$RIG_BIN/rig_analyse" --wav "$RIG_RECORDING.wav" --timing "$RIG_RECORDING.timing" \
-        --bpm 120 --presses "$RIG_DIR/$1.presses" >"$RIG_DIR/$1.txt"
+        --bpm 120 --presses "$RIG_DIR/$1.presses" "${@:2}" >"$RIG_DIR/$1.txt"
     sed "s/^/  $1: /" "$RIG_DIR/$1.txt"
 }
 
@@ -55,8 +57,11 @@ check "every interval within 1 ms" "$(value worst_deviation_ms "$RIG_DIR/runs.tx
 check "no click after Stop" "$(value clicks_after_stop "$RIG_DIR/runs.txt") == 0"
 
 # 2. The server dies under the running program, as in a crash: no goodbye to the clients.
-rig_press START_BUTTON >/dev/null
-sleep 1
+rig_start_recorder before
+echo "$(rig_press START_BUTTON) 0 125" >"$RIG_DIR/before.presses"
+sleep 1.2
+rig_stop_recorder
+analyse before
 rig_crash "$RIG_PULSE_PID"
 sleep 1
 kill -0 "$RIG_PROGRAM_PID" 2>/dev/null || rig_fail "the program ended when its sound server died"
@@ -65,7 +70,7 @@ echo "$(now) 0 125" >"$RIG_DIR/back.presses"
 rig_start_recorder back
 sleep 4
 rig_stop_recorder
-analyse back
+analyse back --grid "$(value last_click_ns "$RIG_DIR/before.txt")"
 # A PulseAudio null sink that has just started has mixed two seconds of silence ahead before
 # any client asked for less, and reports it as its latency: the first click goes beyond it, on
 # the grid (measured 1.4 to 2.1 s after the server answers).
@@ -74,6 +79,7 @@ bound=2000
 check "running: clicks again within ${bound} ms of the server's answer" "$(value start_latency_ms "$RIG_DIR/back.txt") <= $bound"
 check "running: every interval after that within 1 ms" "$(value worst_deviation_ms "$RIG_DIR/back.txt") <= 1"
 check "running: no click cut" "index(\"$(value pattern "$RIG_DIR/back.txt")\", \"?\") == 0"
+check "running: every click within 2 ms of the grid it had before" "$(value grid_worst_ms "$RIG_DIR/back.txt") <= 2"
 
 # 3. The server dies while the program is stopped; Start as soon as it is back.
 stop=$(rig_press START_BUTTON)
@@ -93,7 +99,29 @@ check "stopped: the run's accent comes first" "substr(\"$(value pattern "$RIG_DI
 check "stopped: within 2 s of Start" "$(value start_latency_ms "$RIG_DIR/stopped.txt") <= 2000"
 check "stopped: every interval within 1 ms" "$(value worst_deviation_ms "$RIG_DIR/stopped.txt") <= 1"
 
-# 4. The end.
+# 4. Start while the server is away; it comes back 3 s later. The run begins where it comes,
+# with its accent, and the beats follow from there. The program is held still while the
+# server and the recorder start, so that the recording has the accent.
+rig_crash "$RIG_PULSE_PID"
+sleep 0.5
+rig_press START_BUTTON >/dev/null
+sleep 3
+kill -STOP "$RIG_PROGRAM_PID"
+rig_restart_pulse
+rig_start_recorder late
+sleep 0.3
+echo "$(now) 0 125" >"$RIG_DIR/late.presses"
+kill -CONT "$RIG_PROGRAM_PID"
+sleep 3
+rig_press START_BUTTON >/dev/null
+sleep 0.3
+rig_stop_recorder
+analyse late
+check "late: the accent, then normal clicks" "substr(\"$(value pattern "$RIG_DIR/late.txt")\", 1, 4) == \"Annn\""
+check "late: the accent within 2 s of the server's answer" "$(value start_latency_ms "$RIG_DIR/late.txt") <= 2000"
+check "late: every interval within 1 ms" "$(value worst_deviation_ms "$RIG_DIR/late.txt") <= 1"
+
+# 5. The end.
 rig_close_program || rig_fail "\"&Avbryt\" did not end the program"
 check "\"&Avbryt\" ends the program with status 0" "${RIG_PROGRAM_STATUS:-1} == 0"
 check "the program printed nothing" "$(wc -c <"$RIG_DIR/program.log") == 0"
