@@ -89,6 +89,7 @@ struct Server {
     std::int64_t latencyNs;
 };
 const Server kServers[] = {{"PulseAudio", false, 0, 100 * kMs}, {"PipeWire", true, 1024, 0}};
+void PrintTo(const Server& server, std::ostream* out) { *out << server.name; }
 
 // The run with its clips, and a window that hands each beat over its lead before it is due
 // by the time the run publishes, as the tick timer does.
