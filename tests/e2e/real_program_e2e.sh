@@ -79,7 +79,9 @@ bound=2000
 check "running: clicks again within ${bound} ms of the server's answer" "$(value start_latency_ms "$RIG_DIR/back.txt") <= $bound"
 check "running: every interval after that within 1 ms" "$(value worst_deviation_ms "$RIG_DIR/back.txt") <= 1"
 check "running: no click cut" "index(\"$(value pattern "$RIG_DIR/back.txt")\", \"?\") == 0"
-check "running: every click within 2 ms of the grid it had before" "$(value grid_worst_ms "$RIG_DIR/back.txt") <= 2"
+# Within 0.3 ms in most runs; once in a dozen on PulseAudio 2.6 ms (the new sink's latency as
+# it reports it). A grid that moves is 5 to 100 ms off.
+check "running: every click within 4 ms of the grid it had before" "$(value grid_worst_ms "$RIG_DIR/back.txt") <= 4"
 
 # 3. The server dies while the program is stopped; Start as soon as it is back.
 stop=$(rig_press START_BUTTON)
