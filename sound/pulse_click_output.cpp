@@ -12,6 +12,7 @@
 
 #include "click_run.h"
 #include "clip_decoder.h"
+#include "graph_quantum_watch.h"
 #include "pulse_click_stream.h"
 #include "pulse_connection.h"
 #include "request_ring.h"
@@ -25,9 +26,12 @@ using std::chrono::nanoseconds;
 // players ask, so that the sink wakes no more often because of us: its first click still
 // sounds at once (the sink rewinds), and the beats are handed over this much ahead. On
 // PipeWire, a graph quantum of 1024 frames at 48 kHz (what the latency is rounded down to):
-// as quick to start and to stop as the graph's default, at a fraction of a percent of its CPU.
+// as quick to start and to stop as the graph's default, at a fraction of a percent of its CPU;
+// but never less than the quantum other running streams hold the graph at, which a smaller
+// request would make it leave: then that quantum and a little more, which rounds down to it.
 constexpr std::int64_t kPulseAudioLatencyMs = 100;
 constexpr std::int64_t kPipeWireLatencyMs = 40;
+constexpr std::int64_t kOverTheQuantumMs = 8;
 
 // playbackTime() published as an offset from the monotonic clock, or one of these.
 constexpr std::int64_t kNoClock = std::numeric_limits<std::int64_t>::min();
@@ -78,6 +82,8 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
 
     std::unique_ptr<PulseConnection> connection;
     std::unique_ptr<PulseClickStream> stream;
+    std::unique_ptr<GraphQuantumWatch> quantumWatch;  // on PipeWire
+    std::uint32_t streamRate = 48000;
     pa_context* context = nullptr;  // the connection's, while a server answers
 
     std::array<std::vector<std::uint8_t>, 3> images;
@@ -151,6 +157,9 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
             if (request->kind == OutputRequest::Kind::Stop) {
                 run.stop(*request, monotonicNs());
             } else {
+                if (stream && quantumWatch) {
+                    stream->setRunLatency(pipeWireLatencyMs());
+                }
                 run.play(*request, monotonicNs());
                 if (request->startsRun) {
                     std::int64_t due = request->due.count();
@@ -199,6 +208,15 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
         self->settle();
     }
 
+    std::int64_t pipeWireLatencyMs() const {
+        const std::int64_t held = quantumWatch->heldFrames(streamRate);
+        std::int64_t ours = 1;
+        while (ours * 2 <= kPipeWireLatencyMs * streamRate / 1000) {
+            ours *= 2;
+        }
+        return held > ours ? held * 1000 / streamRate + kOverTheQuantumMs : kPipeWireLatencyMs;
+    }
+
     // --- loop lock held: the run's wishes -----------------------------------------------
 
     void beatWritten(const OutputRequest& beat) override {
@@ -222,6 +240,10 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
         const std::uint32_t rate = server.rate >= 8000 && server.rate <= 384000 ? server.rate : 48000;
         prepareClips(rate);
         context = ready;
+        streamRate = rate;
+        if (server.pipeWire) {
+            quantumWatch = std::make_unique<GraphQuantumWatch>(context);
+        }
         stream = std::make_unique<PulseClickStream>(
             api, context, rate, server.pipeWire ? kPipeWireLatencyMs : kPulseAudioLatencyMs,
             *this);
@@ -236,6 +258,9 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
     void serverLost() override { dropStream(); }
 
     void streamReady() override {
+        if (quantumWatch) {
+            quantumWatch->ignore(stream->index());
+        }
         run.streamReady(monotonicNs());
         settle();
     }
@@ -260,6 +285,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
     void dropStream() {
         run.detach();
         stream.reset();
+        quantumWatch.reset();
         context = nullptr;
         settle();
     }
@@ -338,6 +364,7 @@ PulseClickOutput::~PulseClickOutput() {
     }
     impl_->run.detach();
     impl_->stream.reset();
+    impl_->quantumWatch.reset();
     impl_->connection.reset();
     pa_threaded_mainloop_unlock(impl_->loop);
     pa_threaded_mainloop_stop(impl_->loop);

@@ -259,6 +259,8 @@ std::uint64_t PulseClickStream::startWith(std::span<const std::int16_t> clip) {
     return anchorReply;
 }
 
+std::uint32_t PulseClickStream::index() const { return pa_stream_get_index(stream_); }
+
 std::optional<PulseClickStream::Frames> PulseClickStream::writeEnd() const {
     const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
     if (timing == nullptr || timing->write_index_corrupt != 0) {

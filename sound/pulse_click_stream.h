@@ -46,6 +46,10 @@ class PulseClickStream final : public ClickStream {
     // The library could not make the stream at all.
     bool failed() const { return stream_ == nullptr; }
     bool ready() const { return ready_; }
+    // Its index among the server's sink inputs. Needs ready().
+    std::uint32_t index() const;
+    // The sink latency to ask for from the next play or startWith on.
+    void setRunLatency(std::int64_t latencyMs) { latencyMs_ = latencyMs; }
 
     void play() override;
     void idle() override;
