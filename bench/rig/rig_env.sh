@@ -288,12 +288,15 @@ rig_set_tempo() {
 # driver's time. PulseAudio's monitor cannot show what a sink's rewind replaces, and a run's
 # first click sounds at once by a rewind: at the program's own 100 ms nothing of it would show,
 # at 40 ms its end does (rig_analyse dates it back by what is missing).
+# rig_start_recorder NAME [FRAMES]: on PipeWire FRAMES is the latency the recorder asks of the
+# graph (default the program's, 1920): 4096 holds the graph at its largest quantum, as a music
+# player one practises along with does.
 rig_start_recorder() {
     local name="$1" i
     RIG_RECORDING="$RIG_DIR/$name"
     if [[ "$RIG_SERVER" == pipewire ]]; then
         rig_spawn "$name-recorder" "$RIG_BIN/rig_record_pipewire" --sink "$RIG_SINK" \
-            --wav "$RIG_RECORDING.wav" --log "$RIG_RECORDING.timing"
+            --wav "$RIG_RECORDING.wav" --log "$RIG_RECORDING.timing" --latency "${2:-1920}"
     else
         rig_spawn "$name-recorder" "$RIG_BIN/rig_record_pulse" --device "$RIG_SINK.monitor" \
             --wav "$RIG_RECORDING.wav" --log "$RIG_RECORDING.timing" --latency-ms 40
