@@ -15,14 +15,18 @@
 #  3. in one recording, the chain's own start (a bare stream with the program's buffer,
 #     started the quickest way) ten times, then ten Start/Stop runs of the program at 120 BPM,
 #     Stop 10 to 45 ms before the third beat sounds (aimed by the bare stream's start);
-#  4. the server killed under the running program and started again.
+#  4. the server killed under the running program and started again: how soon the clicks
+#     come back, and how far from the grid the run had before;
+#  5. Start while the server is away, the server back 3 s later;
+#  6. ten Start/Stop runs while other sound plays: a regular reference track, and on PipeWire
+#     a recorder that holds the graph at its largest quantum (2048 frames).
 # Recordings never pull the sink down: on PulseAudio the monitor is recorded at the sink's
 # own latency and tied to the clock through the server's timing replies, on PipeWire through
 # its own API at the graph's quantum, stamped with the driver's time. CPU is the sum over a
 # process's threads (schedstat), in % of one core: the program's, and the server's own
-# processes' in step 1 only, with no recorder attached, as the least of three windows beside
-# the times the server woke. Nothing is
-# asserted: the figures are printed, as Markdown tables.
+# processes' in step 1 only, with no recorder attached, as the median of fifteen 1 s samples
+# beside the times the server woke. Nothing is asserted: the figures are printed, as
+# Markdown tables.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -78,25 +82,27 @@ quantum() {  # the graph's quantum as PipeWire's recorder saw it, most cycles fi
 runs=()
 series=()
 losses=()
+lates=()
+others=()
 costs=()
 
-# The server's load over three 5 s windows, as "CPU % (wake-ups/s)" of the window with the
-# least CPU: other tenants of a shared machine only ever add to it. A window in which a thread
-# of the server ended took that thread's count with it, and is left out.
+# The server's load as "CPU % (wake-ups/s)": the median of fifteen 1 s samples, each summed
+# over every thread of every server process. pipewire-pulse has bursts of its own of a few
+# seconds with any client; the median leaves them out, and the same for every column. A
+# sample in which a thread of the server ended took that thread's count with it, and is left
+# out.
 server_load() {
-    local i s0 w0 t0 s1 w1 t1 cpu best="" wakes=""
-    for ((i = 0; i < 3; i++)); do
+    local i s0 w0 t0 s1 w1 t1 samples=()
+    for ((i = 0; i < 15; i++)); do
         s0=$(rig_server_cpu_ns) w0=$(rig_server_wakeups) t0=$(clock_ns)
-        sleep 5
+        sleep 1
         s1=$(rig_server_cpu_ns) w1=$(rig_server_wakeups) t1=$(clock_ns)
         ((s1 >= s0 && w1 >= w0)) || continue
-        cpu=$(percent "$s0" "$s1" "$t0" "$t1")
-        if [[ -z "$best" ]] || awk -v a="$cpu" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-            best=$cpu
-            wakes=$(awk -v w=$((w1 - w0)) -v t=$((t1 - t0)) 'BEGIN { printf "%.0f", w / t * 1e9 }')
-        fi
+        samples+=("$(percent "$s0" "$s1" "$t0" "$t1") $(awk -v w=$((w1 - w0)) -v t=$((t1 - t0)) 'BEGIN { printf "%.0f", w / t * 1e9 }')")
     done
-    [[ -n "$best" ]] && echo "$best ($wakes/s)" || echo "-"
+    ((${#samples[@]})) || { echo "-"; return; }
+    printf '%s\n' "${samples[@]}" | sort -n | awk '{ cpu[NR] = $1; wake[NR] = $2 }
+        END { m = int((NR + 1) / 2); printf "%s (%s/s)", cpu[m], wake[m] }'
 }
 
 # CPU with no recorder attached, as on a desktop: the server alone; a continuous stream of
@@ -199,13 +205,18 @@ starts() {
     echo "$server, starts done" >&2
 }
 
-# The server killed under the running program, and started again a second later.
+# The server killed under the running program, and started again a second later: how soon
+# the clicks come back, and how far from the grid the run had before.
 lose_server() {
-    local server="$1" name="lost-$1" back ahead
+    local server="$1" name="lost-$1" back ahead grid
     rig_start_program "$program"
     sleep 0.5
-    rig_press START_BUTTON >/dev/null
+    rig_start_recorder "before-$name"
+    echo "$(rig_press START_BUTTON) 0 120" >"$RIG_DIR/before-$name.presses"
     sleep 2
+    rig_stop_recorder
+    analyse "before-$name" 120 --presses "$RIG_DIR/before-$name.presses"
+    grid="$(value last_click_ns "$RIG_DIR/before-$name.txt")"
     rig_crash "$RIG_PULSE_PID"
     sleep 1
     rig_restart_pulse
@@ -216,10 +227,65 @@ lose_server() {
     rig_close_program || true
     rig_stop_recorder
     echo "$back" >"$RIG_DIR/$name.presses"
+    analyse "$name" 120 --presses "$RIG_DIR/$name.presses" --grid "$grid"
+    local r="$RIG_DIR/$name.txt"
+    losses+=("| $server | $ahead | $(value start_latency_ms "$r") | $(value clicks "$r") | $(value pattern_summary "$r") | $(value worst_deviation_samples "$r") | $(value grid_worst_ms "$r") |")
+    echo "$server, lost server done" >&2
+}
+
+# Start while the server is away, the server back 3 s later. The program is held still while
+# the server and the recorder start, so that the recording has the first click.
+late_server() {
+    local server="$1" name="late-$1" back
+    rig_start_program "$program"
+    sleep 0.5
+    rig_crash "$RIG_PULSE_PID"
+    sleep 0.5
+    rig_press START_BUTTON >/dev/null
+    sleep 3
+    kill -STOP "$RIG_PROGRAM_PID"
+    rig_restart_pulse
+    rig_start_recorder "$name"
+    sleep 0.3
+    back=$(clock_ns)
+    kill -CONT "$RIG_PROGRAM_PID"
+    sleep 5
+    rig_close_program || true
+    rig_stop_recorder
+    echo "$back" >"$RIG_DIR/$name.presses"
     analyse "$name" 120 --presses "$RIG_DIR/$name.presses"
     local r="$RIG_DIR/$name.txt"
-    losses+=("| $server | $ahead | $(value start_latency_ms "$r") | $(value clicks "$r") | $(value pattern_summary "$r") | $(value worst_deviation_samples "$r") |")
-    echo "$server, lost server done" >&2
+    lates+=("| $server | $(value start_latency_ms "$r") | $(value clicks "$r") | $(value pattern_summary "$r") | $(value worst_deviation_samples "$r") |")
+    echo "$server, late server done" >&2
+}
+
+# Ten Start/Stop runs while other sound plays: a regular reference track throughout, and on
+# PipeWire a recorder that holds the graph at its largest quantum, as a player one practises
+# along with does. The graph's quantum, and the reference's intervals, across the Starts.
+other_sound() {
+    local server="$1" name="other-$1" i start
+    rig_start_program "$program"
+    sleep 0.5
+    rig_start_recorder "$name" 4096
+    sleep 0.5
+    rig_start_reference 120 16
+    sleep 0.25
+    : >"$RIG_DIR/$name.presses"
+    for ((i = 0; i < 10; i++)); do
+        start=$(rig_press START_BUTTON)
+        stop=$(rig_press START_BUTTON --at $((start + 1000000000 + 100000000)))
+        echo "$start $stop 120" >>"$RIG_DIR/$name.presses"
+        sleep 0.3
+    done
+    rig_close_program || true
+    sleep 0.5
+    rig_stop_recorder
+    analyse "$name" 120 --presses "$RIG_DIR/$name.presses"
+    local r="$RIG_DIR/$name.txt" q="-"
+    [[ "$server" == pipewire ]] &&
+        q="$(awk '$1 ~ /^[0-9]+$/ { n[$3]++ } END { for (k in n) { printf "%s%d x %d", s, n[k], k; s = ", " } }' "$RIG_RECORDING.timing")"
+    others+=("| $server | $q | $(value pattern_runs "$r" | tr ',' ' ') | $(value worst_deviation_samples "$r") | $(value start_latency_ms "$r") | $(value reference_clicks "$r") | $(value reference_worst_deviation_samples "$r") |")
+    echo "$server, other sound done" >&2
 }
 
 for server in $servers; do
@@ -231,6 +297,8 @@ for server in $servers; do
     measure "$server" 70 "$run70"
     if [[ "$server" == pipewire ]]; then starts "$server" 40; else starts "$server" 100; fi
     lose_server "$server"
+    late_server "$server"
+    other_sound "$server"
     rig_cleanup
     trap - EXIT
 done
@@ -248,6 +316,14 @@ echo "| server | bare stream's start, least / median / most (ms) | the program's
 echo "|---|---|---|---|---|---|"
 printf '%s\n' "${series[@]}"
 echo
-echo "| server | the sink's own latency as it answers (ms) | first click after the server answers (ms) | clicks in 6 s | pattern | worst deviation (samples) |"
-echo "|---|---|---|---|---|---|"
+echo "| server | the sink's own latency as it answers (ms) | first click after the server answers (ms) | clicks in 6 s | pattern | worst deviation (samples) | off the grid before (ms) |"
+echo "|---|---|---|---|---|---|---|"
 printf '%s\n' "${losses[@]}"
+echo
+echo "| server | Start 3 s before the server: first click after it answers (ms) | clicks in 5 s | pattern | worst deviation (samples) |"
+echo "|---|---|---|---|---|"
+printf '%s\n' "${lates[@]}"
+echo
+echo "| server | other sound: the graph's cycles (count x frames) | runs (kinds heard) | worst deviation, first interval included (samples) | start latency (ms) | reference clicks | reference's worst deviation (samples) |"
+echo "|---|---|---|---|---|---|---|"
+printf '%s\n' "${others[@]}"
