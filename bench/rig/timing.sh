@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Measures the real program on the sound servers desktops run and prints the timing table.
 #
-#   bash bench/rig/timing.sh [--quick] [--servers "pulseaudio pipewire"]
+#   bash bench/rig/timing.sh [--quick] [--servers "pulseaudio pipewire"] [--only SCENARIO]
 #
+# --only runs one of the scenarios below: cpu (1), long (2), starts (3), lost (4), late (5),
+# other (6).
 # Builds the program and the rig's tools (Release, in build-bench or $VINDELOR_BUILD_DIR).
 # Then, on each server of its own (a PulseAudio with a 48 kHz null sink that rewinds, or a
 # PipeWire with pipewire-pulse and a 48 kHz null sink at the quantum the program's stream
@@ -32,11 +34,13 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 run120=60 run70=30 stopped=10
 servers="pulseaudio pipewire"
+only=""
 while (($#)); do
     case "$1" in
         --quick) run120=15 run70=10 stopped=5 ;;
         --servers) servers="$2" && shift ;;
-        *) echo "usage: bash bench/rig/timing.sh [--quick] [--servers \"pulseaudio pipewire\"]" >&2
+        --only) only="$2" && shift ;;
+        *) echo "usage: bash bench/rig/timing.sh [--quick] [--servers \"pulseaudio pipewire\"] [--only cpu|long|starts|lost|late|other]" >&2
            exit 2 ;;
     esac
     shift
@@ -263,22 +267,22 @@ late_server() {
 # PipeWire a recorder that holds the graph at its largest quantum, as a player one practises
 # along with does. The graph's quantum, and the reference's intervals, across the Starts.
 other_sound() {
-    local server="$1" name="other-$1" i start
+    local server="$1" name="other-$1" i start t0
     rig_start_program "$program"
     sleep 0.5
     rig_start_recorder "$name" 4096
     sleep 0.5
-    rig_start_reference 120 16
-    sleep 0.25
+    t0=$(clock_ns)
+    rig_start_reference 120 18
+    # Each Start half a beat after a reference click, so that the two tracks do not overlap.
     : >"$RIG_DIR/$name.presses"
     for ((i = 0; i < 10; i++)); do
-        start=$(rig_press START_BUTTON)
-        stop=$(rig_press START_BUTTON --at $((start + 1000000000 + 100000000)))
+        start=$(rig_press START_BUTTON --at $((t0 + 1250000000 + i * 1500000000)))
+        stop=$(rig_press START_BUTTON --at $((start + 1100000000)))
         echo "$start $stop 120" >>"$RIG_DIR/$name.presses"
-        sleep 0.3
     done
-    rig_close_program || true
     sleep 0.5
+    rig_close_program || true
     rig_stop_recorder
     analyse "$name" 120 --presses "$RIG_DIR/$name.presses"
     local r="$RIG_DIR/$name.txt" q="-"
@@ -292,13 +296,15 @@ for server in $servers; do
     rig_begin
     rig_start_sound "$server"
     rig_start_display
-    cpu_phase "$server"
-    measure "$server" 120 "$run120"
-    measure "$server" 70 "$run70"
-    if [[ "$server" == pipewire ]]; then starts "$server" 40; else starts "$server" 100; fi
-    lose_server "$server"
-    late_server "$server"
-    other_sound "$server"
+    wanted() { [[ -z "$only" || "$only" == "$1" ]]; }
+    wanted cpu && cpu_phase "$server"
+    wanted long && measure "$server" 120 "$run120" && measure "$server" 70 "$run70"
+    if wanted starts; then
+        if [[ "$server" == pipewire ]]; then starts "$server" 40; else starts "$server" 100; fi
+    fi
+    wanted lost && lose_server "$server"
+    wanted late && late_server "$server"
+    wanted other && other_sound "$server"
     rig_cleanup
     trap - EXIT
 done
