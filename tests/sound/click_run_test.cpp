@@ -109,6 +109,11 @@ class Rig : public ClickRun::Listener {
         run.streamReady(nowNs);
         return stream;
     }
+    // Start pressed at `nowNs`: the run's first beat, handed over at once.
+    void start(std::int64_t nowNs) {
+        beatOffset = firstDue - std::chrono::nanoseconds(nowNs);
+        run.play(beat(0, nowNs, true), nowNs);
+    }
     // Answers the stream's requests up to now, as the server would.
     void answer(FakeStream& stream, std::int64_t nowNs) {
         while (stream.answered < stream.asked) {
@@ -186,8 +191,7 @@ TEST_P(ClickRunTest, ARunAnchorsOnTheReplyToItsOwnStartAndItsBeatsFollowToTheFra
     EXPECT_EQ(rig.run.phase(), ClickRun::Phase::Idle);
     // A reply asked for before the start, still on its way, with a read index from before.
     const std::uint64_t before = stream.askTiming();
-    rig.beatOffset = rig.firstDue - std::chrono::nanoseconds(now);
-    rig.run.play(rig.beat(0, now, true), now);
+    rig.start(now);
     ASSERT_EQ(stream.starts, std::vector<std::size_t>{2500});
     EXPECT_EQ(rig.run.reading(now + 3 * kMs).kind, Kind::Held) << "until the accent sounds";
     EXPECT_EQ(rig.run.reading(now + 3 * kMs).time, rig.firstDue);
@@ -214,8 +218,7 @@ TEST_P(ClickRunTest, AFailedStartReplyLeavesTheRunToTheClockNotToTheNextReply) {
     Rig rig(GetParam());
     std::int64_t now = 5000 * kMs;
     FakeStream& stream = rig.connect(now);
-    rig.beatOffset = rig.firstDue - std::chrono::nanoseconds(now);
-    rig.run.play(rig.beat(0, now, true), now);
+    rig.start(now);
     rig.run.timing({.number = stream.asked, .answered = false}, now + kMs);
     stream.answered = stream.asked;
     EXPECT_EQ(rig.run.reading(now + kMs).kind, Kind::None) << "the beats go on by the clock";
@@ -240,8 +243,7 @@ TEST_P(ClickRunTest, AStartBeforeTheServerBeginsWhereItComesWithNoGap) {
     for (const std::int64_t delayMs : {500, 3000, 10'000}) {
         Rig rig(GetParam());
         std::int64_t now = 5000 * kMs;
-        rig.beatOffset = rig.firstDue - std::chrono::nanoseconds(now);
-        rig.run.play(rig.beat(0, now, true), now);
+        rig.start(now);
         EXPECT_EQ(rig.run.phase(), ClickRun::Phase::NoServer);
         EXPECT_EQ(rig.beatTime(now + delayMs * kMs), rig.firstDue) << delayMs;
         now += delayMs * kMs;
@@ -266,8 +268,7 @@ TEST_P(ClickRunTest, StopTakesBackTheClickWrittenAheadAndCorksAfterTheLastOne) {
     Rig rig(GetParam());
     std::int64_t now = 5000 * kMs;
     FakeStream& stream = rig.connect(now);
-    rig.beatOffset = rig.firstDue - std::chrono::nanoseconds(now);
-    rig.run.play(rig.beat(0, now, true), now);
+    rig.start(now);
     rig.answer(stream, now + kMs);
     now = rig.handOver(&stream, 1, now + kMs);
     ASSERT_EQ(stream.clicks().size(), 1U);
@@ -298,8 +299,7 @@ TEST_P(ClickRunTest, ARunKeepsItsGridOverALostServer) {
     Rig rig(GetParam());
     std::int64_t now = 5000 * kMs;
     FakeStream* stream = &rig.connect(now);
-    rig.beatOffset = rig.firstDue - std::chrono::nanoseconds(now);
-    rig.run.play(rig.beat(0, now, true), now);
+    rig.start(now);
     rig.answer(*stream, now + kMs);
     // When the first click plays.
     const double accentNs = static_cast<double>(stream->playNs) +
@@ -338,7 +338,7 @@ TEST_P(ClickRunTest, AStartAfterTheServerWasLostWhileStoppedBeginsWithTheAccent)
     rig.connect(now);
     rig.run.detach();
     now += 1000 * kMs;
-    rig.run.play(rig.beat(0, now, true), now);
+    rig.start(now);
     FakeStream& stream = rig.connect(now + 40 * kMs);
     EXPECT_EQ(stream.starts, std::vector<std::size_t>{2500});
 }
@@ -347,8 +347,7 @@ TEST_P(ClickRunTest, AStreamMovedToAnotherSinkKeepsTheRunOnItsGrid) {
     Rig rig(GetParam());
     std::int64_t now = 5000 * kMs;
     FakeStream& stream = rig.connect(now);
-    rig.beatOffset = rig.firstDue - std::chrono::nanoseconds(now);
-    rig.run.play(rig.beat(0, now, true), now);
+    rig.start(now);
     rig.answer(stream, now + kMs);
     const Frames anchor = stream.read(now + kMs);
     now = rig.handOver(&stream, 1, now);
