@@ -48,6 +48,7 @@ void ClickRun::detach() {
 void ClickRun::streamMoved() { placement_.clock().reset(); }
 
 void ClickRun::timing(const StreamTiming& reply, std::int64_t nowNs) {
+    replyAsked_ = false;
     if (anchorReply_) {
         // Replies asked for before the run's start tell of a stream that has since been
         // emptied and corked.
@@ -75,7 +76,6 @@ void ClickRun::timing(const StreamTiming& reply, std::int64_t nowNs) {
             return;
         }
     }
-    replyAsked_ = false;
     if (!reply.answered || stream_ == nullptr || !playing_) {
         return;
     }
@@ -189,7 +189,8 @@ void ClickRun::beginRun(const OutputRequest& first, std::int64_t nowNs) {
 }
 
 // The waiting beat anchors the run, now that the stream's clock is known; on a stream that
-// carries a run on, only where it keeps the run's grid, unless too many beats were skipped.
+// carries a run on, only where it keeps the run's grid, by a clock known well enough, unless
+// the run has waited for that too long.
 void ClickRun::placeWaiting(std::int64_t nowNs) {
     const OutputRequest beat = *waiting_;
     const bool mayMove =
