@@ -193,9 +193,12 @@ void ClickRun::beginRun(const OutputRequest& first, std::int64_t nowNs) {
 // the run has waited for that too long.
 void ClickRun::placeWaiting(std::int64_t nowNs) {
     const OutputRequest beat = *waiting_;
-    const bool mayMove =
-        beat.startsRun || (gridSinceNs_ && nowNs - *gridSinceNs_ >= kLongestGridWait.count());
-    if (!mayMove && clockTooCoarse()) {
+    const std::int64_t waited = gridSinceNs_ ? nowNs - *gridSinceNs_ : 0;
+    const bool mayMove = beat.startsRun || waited >= kLongestGridWait.count();
+    // PipeWire's phase may stay a few milliseconds uncertain: after a while the run takes the
+    // clock as it is. A PulseAudio sink still settling is never trusted.
+    const bool waitForClock = !pipeWire_ || waited < kLongestClockWait.count();
+    if (!mayMove && waitForClock && clockTooCoarse()) {
         // It waits for a finer clock as long as it can still be written in time.
         const std::int64_t writeBy = beat.handedNs + beat.ahead.count() -
                                      timeOf(placement_.clock().horizon()).count() -

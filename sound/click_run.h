@@ -42,8 +42,11 @@ class ClickRun {
     // or whose place its new clock cannot yet tell, for this long at most; then the next one
     // is placed as soon as it can sound, and the grid moves.
     static constexpr std::chrono::nanoseconds kLongestGridWait = std::chrono::seconds(5);
-    // How well a new stream's clock must be known before such a run anchors on it.
+    // How well a new stream's clock must be known before such a run anchors on it, and how
+    // long it waits for that at most on PipeWire: then it anchors by the clock as it is, off
+    // by a few milliseconds at worst.
     static constexpr std::chrono::nanoseconds kPreciseClock = std::chrono::microseconds(500);
+    static constexpr std::chrono::nanoseconds kLongestClockWait = std::chrono::seconds(1);
 
     enum class Phase : std::uint8_t {
         NoServer,    // no stream: beats are dropped, a run's first beat waits
