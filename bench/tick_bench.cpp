@@ -70,18 +70,18 @@ class MemoryOutput final : public ClickOutput {
     void play(ClickClip clip, std::chrono::nanoseconds due, std::chrono::nanoseconds,
               bool startsRun) override {
         const ClipSamples& samples = clips[static_cast<std::size_t>(resourceIdOf(clip) - 101)];
-        const auto length = static_cast<ClickTrack::Frames>(samples.size());
+        const auto length = static_cast<Frames>(samples.size());
         if (startsRun) {
-            track.anchor(due, 0, length);
+            track.anchor(BeatTime(due), 0, length);
         }
-        const ClickTrack::Write write = track.place(track.frameOf(due), length, 0);
+        const ClickTrack::Write write = track.place(track.frameOf(BeatTime(due)), length, 0);
         const auto at = static_cast<std::size_t>(write.frame) % (stream.size() - samples.size());
         std::copy(samples.begin(), samples.end(), stream.begin() + static_cast<std::ptrdiff_t>(at));
     }
     void stop(std::chrono::nanoseconds) override {}
 
     std::array<ClipSamples, 3> clips;
-    ClickTrack track{48000};
+    ClickTrack track{FrameRate(48000)};
     std::vector<std::int16_t> stream = std::vector<std::int16_t>(48000);
 };
 

@@ -4,35 +4,35 @@
 
 namespace vindelor {
 
-BeatPlacement::BeatPlacement(std::uint32_t rate, bool quantized, Frames unknownQuantum)
+BeatPlacement::BeatPlacement(FrameRate rate, bool quantized, Frames unknownQuantum)
     : clock_(rate, quantized), track_(rate) {
     clock_.setUnknownQuantum(unknownQuantum);
 }
 
 void BeatPlacement::anchorAt(const OutputRequest& beat, Frames frame, Frames length) {
     track_.anchor(beat.due, frame, length);
-    anchorHandedNs_ = beat.handedNs;
+    anchorHanded_ = beat.handed;
     anchorAhead_ = beat.ahead;
 }
 
-BeatPlacement::Frames BeatPlacement::untakenAt(std::int64_t nowNs) const {
-    return clock_.playingAt(nowNs) + clock_.horizon() + clock_.framesIn(kWriteMargin.count());
+Frames BeatPlacement::untakenAt(MonotonicTime now) const {
+    return clock_.playingAt(now) + clock_.horizon() + clock_.rate().framesIn(kWriteMargin);
 }
 
-BeatPlacement::Frames BeatPlacement::earliestAt(std::int64_t nowNs, bool rewinds) const {
-    return rewinds ? clock_.playingAt(nowNs) + clock_.framesIn(kStartMargin.count())
-                   : untakenAt(nowNs);
+Frames BeatPlacement::earliestAt(MonotonicTime now, bool rewinds) const {
+    return rewinds ? clock_.playingAt(now) + clock_.rate().framesIn(kStartMargin)
+                   : untakenAt(now);
 }
 
-std::optional<BeatPlacement::Frames> BeatPlacement::anchor(const OutputRequest& beat,
-                                                           Frames length, std::int64_t nowNs,
-                                                           bool rewinds, bool mayMove) {
-    const std::int64_t dueNs = beat.handedNs + beat.ahead.count();
-    if (!beat.startsRun && nowNs - dueNs > kStaleBeat.count()) {
+std::optional<Frames> BeatPlacement::anchor(const OutputRequest& beat, Frames length,
+                                            MonotonicTime now, bool rewinds, bool mayMove) {
+    // When the beat is due, by the monotonic clock its hand-off was dated on.
+    const MonotonicTime due = beat.handed + beat.ahead;
+    if (!beat.startsRun && now - due > kStaleBeat) {
         return std::nullopt;
     }
-    const Frames dueFrame = clock_.playingAt(beat.handedNs) + clock_.framesIn(beat.ahead.count());
-    const Frames earliest = earliestAt(nowNs, rewinds);
+    const Frames dueFrame = clock_.playingAt(beat.handed) + clock_.rate().framesIn(beat.ahead);
+    const Frames earliest = earliestAt(now, rewinds);
     if (dueFrame < earliest && !mayMove) {
         return std::nullopt;
     }
@@ -42,8 +42,8 @@ std::optional<BeatPlacement::Frames> BeatPlacement::anchor(const OutputRequest& 
 }
 
 ClickTrack::Write BeatPlacement::place(const OutputRequest& beat, Frames length,
-                                       std::int64_t nowNs, bool rewinds) {
-    const Frames earliest = clock_.valid() ? earliestAt(nowNs, rewinds) : 0;
+                                       MonotonicTime now, bool rewinds) {
+    const Frames earliest = clock_.valid() ? earliestAt(now, rewinds) : 0;
     return track_.place(track_.frameOf(beat.due), length, earliest);
 }
 
@@ -54,7 +54,7 @@ std::optional<ClickTrack::Write> BeatPlacement::withdrawAfter(const OutputReques
     // What plays at Stop, by the stream's clock: the grid's frames may sound a little after
     // their due times (a run started where a corked stream would be read from).
     const Frames playing =
-        clock_.valid() ? clock_.playingAt(stop.handedNs) : track_.frameOf(stop.due);
+        clock_.valid() ? clock_.playingAt(stop.handed) : track_.frameOf(stop.due);
     return track_.withdrawAfter(playing);
 }
 
@@ -65,13 +65,10 @@ std::chrono::nanoseconds BeatPlacement::lead() const {
     Frames ahead = clock_.horizon();
     if (track_.anchored()) {
         const Frames dueFrame =
-            clock_.playingAt(anchorHandedNs_) + clock_.framesIn(anchorAhead_.count());
+            clock_.playingAt(anchorHanded_) + clock_.rate().framesIn(anchorAhead_);
         ahead += std::max<Frames>(0, dueFrame - track_.anchorFrame());
     }
-    const std::int64_t rate = clock_.rate();
-    const std::chrono::nanoseconds aheadNs(ahead / rate * 1'000'000'000 +
-                                           ahead % rate * 1'000'000'000 / rate);
-    return std::min(aheadNs + kLeadMargin, kMaxLead);
+    return std::min(clock_.rate().durationOf(ahead) + kLeadMargin, kMaxLead);
 }
 
 }  // namespace vindelor

@@ -20,8 +20,6 @@ namespace vindelor {
 // stream, or, if the server has already taken that, as soon as it can sound whole.
 class BeatPlacement {
   public:
-    using Frames = ClickTrack::Frames;
-
     // Beyond how far ahead the server takes data, a beat is handed over this much earlier:
     // room for the look that writes it (up to RequestRing::kLookWindow after the hand-off)
     // and for a late wake-up of either thread, which on a busy machine reaches 20 ms and on
@@ -40,7 +38,7 @@ class BeatPlacement {
 
     // `quantized`: the server reads in whole quanta (PipeWire's), of `unknownQuantum` frames
     // until it shows its own.
-    BeatPlacement(std::uint32_t rate, bool quantized, Frames unknownQuantum = 0);
+    BeatPlacement(FrameRate rate, bool quantized, Frames unknownQuantum = 0);
 
     StreamClock& clock() { return clock_; }
     const StreamClock& clock() const { return clock_; }
@@ -57,14 +55,14 @@ class BeatPlacement {
     // over a new stream keeps its grid. On a sink that `rewinds` it may go behind what the
     // server has taken, as long as that has not yet played: the server has the sink mix that
     // part again. Needs a clock.
-    std::optional<Frames> anchor(const OutputRequest& beat, Frames length, std::int64_t nowNs,
+    std::optional<Frames> anchor(const OutputRequest& beat, Frames length, MonotonicTime now,
                                  bool rewinds, bool mayMove);
     // A later beat of the anchored run: what to write. One handed over late goes where the
     // server has not yet taken data, unless the sink `rewinds`: then it keeps its place on the
     // grid as long as that has not yet played, and the server mixes that part again.
-    ClickTrack::Write place(const OutputRequest& beat, Frames length, std::int64_t nowNs,
+    ClickTrack::Write place(const OutputRequest& beat, Frames length, MonotonicTime now,
                             bool rewinds);
-    // Stop, handed over at `stop.handedNs`: what to zero so that no click that would start
+    // Stop, handed over at `stop.handed`: what to zero so that no click that would start
     // sounding after it sounds. A server that has already taken a click and cannot rewind
     // plays it all the same.
     std::optional<ClickTrack::Write> withdrawAfter(const OutputRequest& stop);
@@ -74,17 +72,17 @@ class BeatPlacement {
     // played when its anchor was handed over, and a margin.
     std::chrono::nanoseconds lead() const;
 
-    // The first frame the server has surely not yet taken at `nowNs`. Needs a clock.
-    Frames untakenAt(std::int64_t nowNs) const;
+    // The first frame the server has surely not yet taken at `now`. Needs a clock.
+    Frames untakenAt(MonotonicTime now) const;
 
   private:
-    // Where a click may go at `nowNs`: beyond what the server may have taken, or, on a sink
+    // Where a click may go at `now`: beyond what the server may have taken, or, on a sink
     // that `rewinds`, just beyond what plays.
-    Frames earliestAt(std::int64_t nowNs, bool rewinds) const;
+    Frames earliestAt(MonotonicTime now, bool rewinds) const;
 
     StreamClock clock_;
     ClickTrack track_;
-    std::int64_t anchorHandedNs_ = 0;
+    MonotonicTime anchorHanded_;
     std::chrono::nanoseconds anchorAhead_{0};
 };
 

@@ -4,30 +4,25 @@
 
 namespace vindelor {
 
-namespace {
-constexpr std::int64_t kNsPerSecond = 1'000'000'000;
-constexpr std::int64_t kQueueNs = ClickStream::kQueueMs * 1'000'000;
-}  // namespace
-
 ClickRun::ClickRun(const std::array<ClipSamples, 3>& clips, Listener& listener)
     : clips_(clips), listener_(listener) {}
 
 // --- the stream ---------------------------------------------------------------------------
 
-void ClickRun::attach(ClickStream& stream, std::uint32_t rate, bool pipeWire) {
+void ClickRun::attach(ClickStream& stream, FrameRate rate, bool pipeWire) {
     stream_ = &stream;
     ready_ = false;
     playing_ = false;
     pipeWire_ = pipeWire;
-    placement_ = BeatPlacement(rate, pipeWire, kLargestQuantumAt48k * rate / 48000);
+    placement_ = BeatPlacement(rate, pipeWire, kLargestQuantumAt48k * rate.perSecond() / 48000);
     anchorReply_.reset();
 }
 
-void ClickRun::streamReady(std::int64_t nowNs) {
+void ClickRun::streamReady(MonotonicTime now) {
     ready_ = true;
-    gridSinceNs_.reset();
+    gridSince_.reset();
     if (runActive_ && waiting_) {
-        beginRun(*waiting_, nowNs);
+        beginRun(*waiting_, now);
     }
 }
 
@@ -39,7 +34,7 @@ void ClickRun::detach() {
     playing_ = false;
     replyAsked_ = false;
     anchorReply_.reset();
-    corkAtNs_.reset();
+    corkAt_.reset();
     placement_.forgetRun();
     placement_.clock().reset();
     listener_.beatsForgotten();
@@ -47,7 +42,7 @@ void ClickRun::detach() {
 
 void ClickRun::streamMoved() { placement_.clock().reset(); }
 
-void ClickRun::timing(const StreamTiming& reply, std::int64_t nowNs) {
+void ClickRun::timing(const StreamTiming& reply, MonotonicTime now) {
     replyAsked_ = false;
     if (anchorReply_) {
         // Replies asked for before the run's start tell of a stream that has since been
@@ -79,36 +74,36 @@ void ClickRun::timing(const StreamTiming& reply, std::int64_t nowNs) {
     if (!reply.answered || stream_ == nullptr || !playing_) {
         return;
     }
-    placement_.clock().addReply(reply.monotonicNs, reply.readFrame, reply.sinkLatencyNs,
-                                reply.configuredLatencyNs);
+    placement_.clock().addReply(reply.at, reply.readFrame, reply.sinkLatency,
+                                reply.configuredLatency);
     if (waiting_ && runActive_ && !waiting_->startsRun) {
-        placeWaiting(nowNs);
+        placeWaiting(now);
     }
 }
 
 // --- the window's requests ------------------------------------------------------------------
 
-void ClickRun::play(const OutputRequest& beat, std::int64_t nowNs) {
+void ClickRun::play(const OutputRequest& beat, MonotonicTime now) {
     runActive_ = true;
-    corkAtNs_.reset();
+    corkAt_.reset();
     if (stream_ == nullptr || !ready_) {
         keepWaiting(beat);
         return;
     }
     const bool anchored = placement_.track().anchored();
     if (beat.startsRun || (!anchored && !waiting_)) {
-        beginRun(beat, nowNs);
+        beginRun(beat, now);
     } else if (!anchored) {
         keepWaiting(beat);
     } else {
-        placeBeat(beat, nowNs);
+        placeBeat(beat, now);
     }
 }
 
-void ClickRun::stop(const OutputRequest& stop, std::int64_t nowNs) {
+void ClickRun::stop(const OutputRequest& stop, MonotonicTime now) {
     runActive_ = false;
     waiting_.reset();
-    gridSinceNs_.reset();
+    gridSince_.reset();
     listener_.beatsForgotten();
     if (stream_ == nullptr || !playing_) {
         return;
@@ -116,11 +111,11 @@ void ClickRun::stop(const OutputRequest& stop, std::int64_t nowNs) {
     if (const auto withdrawn = placement_.withdrawAfter(stop)) {
         stream_->write(withdrawn->frame, withdrawn->frame + withdrawn->silenceFrames, {});
     }
-    corkAtNs_ = nowNs + kCorkDelay.count();
+    corkAt_ = now + kCorkDelay;
 }
 
-void ClickRun::corkDue(std::int64_t) {
-    corkAtNs_.reset();
+void ClickRun::corkDue(MonotonicTime) {
+    corkAt_.reset();
     if (runActive_ || stream_ == nullptr || !playing_) {
         return;
     }
@@ -142,39 +137,39 @@ void ClickRun::keepWaiting(const OutputRequest& beat) {
 
 bool ClickRun::clockTooCoarse() const {
     const StreamClock& clock = placement_.clock();
-    return clock.spread() > clock.framesIn(kPreciseClock.count());
+    return clock.spread() > clock.rate().framesIn(kPreciseClock);
 }
 
-std::optional<std::int64_t> ClickRun::replyAt(std::int64_t nowNs) const {
+std::optional<MonotonicTime> ClickRun::replyAt(MonotonicTime now) const {
     if (replyAsked_ || !runActive_ || !playing_ || anchorReply_ ||
         !placement_.clock().valid() || !clockTooCoarse()) {
         return std::nullopt;
     }
-    return placement_.clock().usefulReplyAt(nowNs + 1'000'000);
+    return placement_.clock().usefulReplyAt(now + std::chrono::milliseconds(1));
 }
 
-void ClickRun::replyDue(std::int64_t) {
+void ClickRun::replyDue(MonotonicTime) {
     if (stream_ != nullptr && playing_) {
         replyAsked_ = stream_->askTiming() != 0;
     }
 }
 
-void ClickRun::beginRun(const OutputRequest& first, std::int64_t nowNs) {
+void ClickRun::beginRun(const OutputRequest& first, MonotonicTime now) {
     placement_.forgetRun();
     listener_.beatsForgotten();
     waiting_ = first;
     if (first.startsRun) {
-        gridSinceNs_.reset();
+        gridSince_.reset();
         placement_.clock().reset();
         playing_ = true;
         anchorReply_ = stream_->startWith(clips_[first.clip]);
         if (*anchorReply_ == 0) {
-            timing(StreamTiming{.number = 0, .answered = false}, nowNs);
+            timing(StreamTiming{.number = 0, .answered = false}, now);
         }
         return;
     }
-    if (!gridSinceNs_) {
-        gridSinceNs_ = nowNs;
+    if (!gridSince_) {
+        gridSince_ = now;
     }
     if (!playing_) {
         placement_.clock().reset();
@@ -184,44 +179,46 @@ void ClickRun::beginRun(const OutputRequest& first, std::int64_t nowNs) {
         return;
     }
     if (placement_.clock().valid()) {
-        placeWaiting(nowNs);
+        placeWaiting(now);
     }
 }
 
 // The waiting beat anchors the run, now that the stream's clock is known; on a stream that
 // carries a run on, only where it keeps the run's grid, by a clock known well enough, unless
 // the run has waited for that too long.
-void ClickRun::placeWaiting(std::int64_t nowNs) {
+void ClickRun::placeWaiting(MonotonicTime now) {
     const OutputRequest beat = *waiting_;
-    const std::int64_t waited = gridSinceNs_ ? nowNs - *gridSinceNs_ : 0;
-    const bool mayMove = beat.startsRun || waited >= kLongestGridWait.count();
+    const std::chrono::nanoseconds waited =
+        gridSince_ ? now - *gridSince_ : std::chrono::nanoseconds{0};
+    const bool mayMove = beat.startsRun || waited >= kLongestGridWait;
     // PipeWire's phase may stay a few milliseconds uncertain: after a while the run takes the
     // clock as it is. A PulseAudio sink still settling is never trusted.
-    const bool waitForClock = !pipeWire_ || waited < kLongestClockWait.count();
+    const bool waitForClock = !pipeWire_ || waited < kLongestClockWait;
     if (!mayMove && waitForClock && clockTooCoarse()) {
         // It waits for a finer clock as long as it can still be written in time.
-        const std::int64_t writeBy = beat.handedNs + beat.ahead.count() -
-                                     timeOf(placement_.clock().horizon()).count() -
-                                     BeatPlacement::kWriteMargin.count();
-        if (nowNs >= writeBy) {
+        const StreamClock& clock = placement_.clock();
+        const MonotonicTime writeBy = beat.handed + beat.ahead -
+                                      clock.rate().durationOf(clock.horizon()) -
+                                      BeatPlacement::kWriteMargin;
+        if (now >= writeBy) {
             waiting_.reset();
         }
         return;
     }
     waiting_.reset();
     const ClipSamples& clip = clips_[beat.clip];
-    if (const auto frame = placement_.anchor(beat, static_cast<Frames>(clip.size()), nowNs,
+    if (const auto frame = placement_.anchor(beat, static_cast<Frames>(clip.size()), now,
                                              !pipeWire_, mayMove)) {
-        writeClick(*frame, clip, 0, nowNs);
+        writeClick(*frame, clip, 0, now);
         listener_.beatWritten(beat);
     }
 }
 
-void ClickRun::placeBeat(const OutputRequest& beat, std::int64_t nowNs) {
+void ClickRun::placeBeat(const OutputRequest& beat, MonotonicTime now) {
     const ClipSamples& clip = clips_[beat.clip];
     const ClickTrack::Write write =
-        placement_.place(beat, static_cast<Frames>(clip.size()), nowNs, !pipeWire_);
-    writeClick(write.frame, clip, write.silenceFrames, nowNs);
+        placement_.place(beat, static_cast<Frames>(clip.size()), now, !pipeWire_);
+    writeClick(write.frame, clip, write.silenceFrames, now);
     listener_.beatWritten(beat);
 }
 
@@ -230,14 +227,14 @@ void ClickRun::placeBeat(const OutputRequest& beat, std::int64_t nowNs) {
 // is queued would have the server ask for all after it again (and PipeWire's server play
 // nothing after it).
 void ClickRun::writeClick(Frames frame, const ClipSamples& clip, Frames silenceAfter,
-                          std::int64_t nowNs) {
+                          MonotonicTime now) {
     Frames end = frame + static_cast<Frames>(clip.size()) + silenceAfter;
     if (const std::optional<Frames> queued = stream_->writeEnd()) {
         end = std::max(end, *queued);
     }
     const StreamClock& clock = placement_.clock();
     if (clock.valid()) {
-        end = std::max(end, clock.playingAt(nowNs) + clock.framesIn(kQueueNs));
+        end = std::max(end, clock.playingAt(now) + clock.rate().framesIn(ClickStream::kQueue));
     }
     stream_->write(frame, end, clip);
 }
@@ -261,13 +258,7 @@ ClickRun::Phase ClickRun::phase() const {
                                                                        : Phase::Starting;
 }
 
-std::chrono::nanoseconds ClickRun::timeOf(Frames frames) const {
-    const std::int64_t rate = placement_.clock().rate();
-    return std::chrono::nanoseconds(frames / rate * kNsPerSecond +
-                                    frames % rate * kNsPerSecond / rate);
-}
-
-ClickRun::Reading ClickRun::reading(std::int64_t nowNs) const {
+ClickRun::Reading ClickRun::reading(MonotonicTime now) const {
     if (runActive_ && waiting_ && waiting_->startsRun) {
         return {Reading::Kind::Held, waiting_->due};
     }
@@ -281,7 +272,7 @@ ClickRun::Reading ClickRun::reading(std::int64_t nowNs) const {
         return runActive_ ? Reading{Reading::Kind::Held, track.anchorDue()} : Reading{};
     }
     return {Reading::Kind::Running,
-            track.anchorDue() + timeOf(clock.playingAt(nowNs) - track.anchorFrame())};
+            track.anchorDue() + clock.rate().durationOf(clock.playingAt(now) - track.anchorFrame())};
 }
 
 }  // namespace vindelor

@@ -32,8 +32,6 @@ namespace vindelor {
 // Loop lock held: every method, and the listener's calls, which come from inside them.
 class ClickRun {
   public:
-    using Frames = ClickStream::Frames;
-
     // How long after Stop the stream is corked: the click sounding then plays to its end first.
     static constexpr std::chrono::nanoseconds kCorkDelay = std::chrono::milliseconds(200);
     // PipeWire's largest quantum at 48 kHz: the step of its read index until two steps are seen.
@@ -71,44 +69,43 @@ class ClickRun {
     struct Reading {
         enum class Kind : std::uint8_t { None, Held, Running };
         Kind kind = Kind::None;
-        std::chrono::nanoseconds time{0};  // Held, Running: the beat time at the `now` asked for
+        BeatTime time;  // Held, Running: the beat time at the `now` asked for
     };
 
     // `clips`: the decoded clips, by their place in the bank; they outlive the run.
     ClickRun(const std::array<ClipSamples, 3>& clips, Listener& listener);
 
     // The stream: made (not yet ready), ready, lost, moved to another sink, and its replies.
-    void attach(ClickStream& stream, std::uint32_t rate, bool pipeWire);
-    void streamReady(std::int64_t nowNs);
+    void attach(ClickStream& stream, FrameRate rate, bool pipeWire);
+    void streamReady(MonotonicTime now);
     void detach();
     void streamMoved();
-    void timing(const StreamTiming& reply, std::int64_t nowNs);
+    void timing(const StreamTiming& reply, MonotonicTime now);
 
     // The window's requests, as the ring hands them over.
-    void play(const OutputRequest& beat, std::int64_t nowNs);
-    void stop(const OutputRequest& stop, std::int64_t nowNs);
+    void play(const OutputRequest& beat, MonotonicTime now);
+    void stop(const OutputRequest& stop, MonotonicTime now);
 
     // When to call corkDue, if at all.
-    std::optional<std::int64_t> corkAt() const { return corkAtNs_; }
-    void corkDue(std::int64_t nowNs);
+    std::optional<MonotonicTime> corkAt() const { return corkAt_; }
+    void corkDue(MonotonicTime now);
     // When to call replyDue, if at all: a run asks for replies at chosen moments until its
     // stream's clock is precise enough for the time it publishes to be that of the clicks,
     // and for a run that goes on over a new stream to keep its grid.
-    std::optional<std::int64_t> replyAt(std::int64_t nowNs) const;
-    void replyDue(std::int64_t nowNs);
+    std::optional<MonotonicTime> replyAt(MonotonicTime now) const;
+    void replyDue(MonotonicTime now);
 
     Phase phase() const;
-    Reading reading(std::int64_t nowNs) const;
+    Reading reading(MonotonicTime now) const;
     std::chrono::nanoseconds lead() const { return placement_.lead(); }
 
   private:
     void keepWaiting(const OutputRequest& beat);
-    void beginRun(const OutputRequest& first, std::int64_t nowNs);
-    void placeWaiting(std::int64_t nowNs);
-    void placeBeat(const OutputRequest& beat, std::int64_t nowNs);
+    void beginRun(const OutputRequest& first, MonotonicTime now);
+    void placeWaiting(MonotonicTime now);
+    void placeBeat(const OutputRequest& beat, MonotonicTime now);
     void writeClick(Frames frame, const ClipSamples& clip, Frames silenceAfter,
-                    std::int64_t nowNs);
-    std::chrono::nanoseconds timeOf(Frames frames) const;
+                    MonotonicTime now);
     bool clockTooCoarse() const;
 
     const std::array<ClipSamples, 3>& clips_;
@@ -117,7 +114,7 @@ class ClickRun {
     bool ready_ = false;
     bool playing_ = false;  // uncorked
     bool pipeWire_ = false;
-    BeatPlacement placement_{48000, false};
+    BeatPlacement placement_{FrameRate(48000), false};
 
     bool runActive_ = false;
     // A beat the stream is not ready for yet: placed once the stream is, or its clock known.
@@ -125,9 +122,9 @@ class ClickRun {
     // The reply that tells where the run's first beat went.
     std::optional<std::uint64_t> anchorReply_;
     // Since when a run that goes on over a new stream has waited to anchor on its grid.
-    std::optional<std::int64_t> gridSinceNs_;
+    std::optional<MonotonicTime> gridSince_;
     bool replyAsked_ = false;
-    std::optional<std::int64_t> corkAtNs_;
+    std::optional<MonotonicTime> corkAt_;
 };
 
 }  // namespace vindelor

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
+
+#include "stream_time.h"
 
 namespace vindelor {
 
@@ -10,10 +13,10 @@ namespace vindelor {
 struct StreamTiming {
     std::uint64_t number = 0;  // the request's, as askTiming or startWith gave it
     bool answered = true;      // false: the request failed, and tells nothing
-    std::int64_t monotonicNs = 0;  // when the server answered
-    std::int64_t readFrame = 0;    // what it had read of the stream by then
-    std::int64_t sinkLatencyNs = 0;
-    std::int64_t configuredLatencyNs = 0;
+    MonotonicTime at{};            // when the server answered
+    Frames readFrame = 0;          // what it had read of the stream by then
+    std::chrono::nanoseconds sinkLatency{0};
+    std::chrono::nanoseconds configuredLatency{0};
 };
 
 // The playback stream as the run's logic drives it: a queue of silence over which clicks are
@@ -22,10 +25,8 @@ struct StreamTiming {
 // to the run (ClickRun). Loop lock held.
 class ClickStream {
   public:
-    using Frames = std::int64_t;
-
     // How much the queue holds: each beat's write tops it up again.
-    static constexpr std::int64_t kQueueMs = 2000;
+    static constexpr std::chrono::milliseconds kQueue{2000};
 
     virtual ~ClickStream() = default;
 

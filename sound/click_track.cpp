@@ -4,17 +4,13 @@
 
 namespace vindelor {
 
-namespace {
-constexpr std::int64_t kNsPerSecond = 1'000'000'000;
-}
-
 void ClickTrack::reset() {
     anchored_ = false;
     startCount_ = 0;
     end_ = 0;
 }
 
-void ClickTrack::anchor(std::chrono::nanoseconds due, Frames frame, Frames length) {
+void ClickTrack::anchor(BeatTime due, Frames frame, Frames length) {
     anchored_ = true;
     anchorDue_ = due;
     anchorFrame_ = frame;
@@ -22,13 +18,8 @@ void ClickTrack::anchor(std::chrono::nanoseconds due, Frames frame, Frames lengt
     remember(frame, frame + length);
 }
 
-ClickTrack::Frames ClickTrack::frameOf(std::chrono::nanoseconds due) const {
-    // Whole seconds and the rest apart, so that days of running cannot overflow.
-    const std::int64_t since = std::max<std::int64_t>(0, (due - anchorDue_).count());
-    const std::int64_t seconds = since / kNsPerSecond;
-    const std::int64_t rest = since % kNsPerSecond;
-    const std::int64_t restFrames = (rest * rate_ + kNsPerSecond / 2) / kNsPerSecond;
-    return anchorFrame_ + seconds * rate_ + restFrames;
+Frames ClickTrack::frameOf(BeatTime due) const {
+    return anchorFrame_ + rate_.framesIn(std::max(due - anchorDue_, std::chrono::nanoseconds{0}));
 }
 
 ClickTrack::Write ClickTrack::place(Frames frame, Frames length, Frames earliest) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "stream_time.h"
+
 namespace vindelor {
 
 // Where the clicks of a run go in the output stream, counted in frames from the stream's
@@ -16,8 +18,6 @@ namespace vindelor {
 // One voice: a click cuts off whatever the click before it still had to sound.
 class ClickTrack {
   public:
-    using Frames = std::int64_t;
-
     struct Write {
         Frames frame;          // where the write starts
         Frames clipFrames;     // clip samples written from there
@@ -25,23 +25,21 @@ class ClickTrack {
         bool operator==(const Write&) const = default;
     };
 
-    explicit ClickTrack(std::uint32_t rate) : rate_(rate) {}
-
-    std::uint32_t rate() const { return rate_; }
+    explicit ClickTrack(FrameRate rate) : rate_(rate) {}
 
     // Forgets the run: the next click needs a new anchor.
     void reset();
     // The first click of a run, for the beat due at `due`, was written at `frame`, `length`
     // frames long.
-    void anchor(std::chrono::nanoseconds due, Frames frame, Frames length);
+    void anchor(BeatTime due, Frames frame, Frames length);
     bool anchored() const { return anchored_; }
     // Where the run's first click went. Needs an anchor.
     Frames anchorFrame() const { return anchorFrame_; }
     // The due time of the beat there. Needs an anchor.
-    std::chrono::nanoseconds anchorDue() const { return anchorDue_; }
+    BeatTime anchorDue() const { return anchorDue_; }
 
     // The frame where the beat due at `due` sounds. Needs an anchor.
-    Frames frameOf(std::chrono::nanoseconds due) const;
+    Frames frameOf(BeatTime due) const;
 
     // Places a click of `length` frames at `frame`, or at `earliest` if that is later (a beat
     // handed over too late to sound on time sounds as soon as it can, whole).
@@ -53,9 +51,9 @@ class ClickTrack {
   private:
     void remember(Frames start, Frames end);
 
-    std::uint32_t rate_;
+    FrameRate rate_;
     bool anchored_ = false;
-    std::chrono::nanoseconds anchorDue_{0};
+    BeatTime anchorDue_;
     Frames anchorFrame_ = 0;
     // Starts of the clicks placed most recently, oldest first, and where the last one ends.
     static constexpr std::size_t kRemembered = 8;

@@ -49,12 +49,6 @@ std::uint8_t indexOf(ClickClip clip) {
     return 0;
 }
 
-std::int64_t monotonicNs() {
-    return std::chrono::duration_cast<nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 }  // namespace
 
 // Threads: the window's thread calls the public methods; everything else runs on the sound
@@ -109,7 +103,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
     // --- the window's thread ------------------------------------------------------------
 
     void submit(OutputRequest request) {
-        request.handedNs = monotonicNs();
+        request.handed = monotonicNow();
         if (!ring.push(request)) {
             // A loop that has not run for dozens of requests: they are worked off here.
             workOffHere();
@@ -117,7 +111,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
         }
         if (wakeFd < 0) {
             workOffHere();  // no way to wake the loop
-        } else if (ring.needsWake(request, request.handedNs)) {
+        } else if (ring.needsWake(request, request.handed)) {
             wakeLoop();
         }
     }
@@ -155,14 +149,14 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
         workingOff = true;
         while (const std::optional<OutputRequest> request = ring.pop()) {
             if (request->kind == OutputRequest::Kind::Stop) {
-                run.stop(*request, monotonicNs());
+                run.stop(*request, monotonicNow());
             } else {
                 if (stream && quantumWatch) {
                     stream->setRunLatency(pipeWireLatencyMs());
                 }
-                run.play(*request, monotonicNs());
+                run.play(*request, monotonicNow());
                 if (request->startsRun) {
-                    std::int64_t due = request->due.count();
+                    std::int64_t due = request->due.time_since_epoch().count();
                     startDueNs.compare_exchange_strong(due, kNoClock);
                 }
             }
@@ -171,26 +165,28 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
         settle();
     }
 
-    // Arms `timer` for the monotonic time `atNs`, or disarms it.
-    void armAt(pa_time_event*& timer, std::optional<std::int64_t> atNs, pa_time_event_cb_t call) {
-        if (!atNs || context == nullptr) {
+    // Arms `timer` for `at`, or disarms it.
+    void armAt(pa_time_event*& timer, std::optional<MonotonicTime> at, pa_time_event_cb_t call) {
+        if (!at || context == nullptr) {
             if (timer != nullptr) {
                 api->time_restart(timer, nullptr);
             }
             return;
         }
-        const auto at = static_cast<pa_usec_t>(std::max<std::int64_t>(0, *atNs / 1000));
+        // libpulse's rtclock is the monotonic clock, in microseconds.
+        const auto usec = static_cast<pa_usec_t>(
+            std::max<std::int64_t>(0, at->time_since_epoch().count() / 1000));
         if (timer == nullptr) {
-            timer = pa_context_rttime_new(context, at, call, this);
+            timer = pa_context_rttime_new(context, usec, call, this);
         } else {
-            pa_context_rttime_restart(context, timer, at);
+            pa_context_rttime_restart(context, timer, usec);
         }
     }
 
     // After each event: the run's timers as it wants them now, and what the window's thread
     // reads.
     void settle() {
-        const std::int64_t now = monotonicNs();
+        const MonotonicTime now = monotonicNow();
         armAt(corkTimer, run.corkAt(), &Impl::onCork);
         armAt(replyTimer, run.replyAt(now), &Impl::onReply);
         publish(now);
@@ -198,13 +194,13 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
 
     static void onCork(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
         auto* self = static_cast<Impl*>(user);
-        self->run.corkDue(monotonicNs());
+        self->run.corkDue(monotonicNow());
         self->settle();
     }
 
     static void onReply(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
         auto* self = static_cast<Impl*>(user);
-        self->run.replyDue(monotonicNs());
+        self->run.replyDue(monotonicNow());
         self->settle();
     }
 
@@ -220,7 +216,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
     // --- loop lock held: the run's wishes -----------------------------------------------
 
     void beatWritten(const OutputRequest& beat) override {
-        armAt(lookTimer, ring.foreseeNextBeat(beat.due, beat.handedNs, monotonicNs()),
+        armAt(lookTimer, ring.foreseeNextBeat(beat.due, beat.handed, monotonicNow()),
               &Impl::onLook);
     }
 
@@ -252,7 +248,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
             connection->retryLater();
             return;
         }
-        run.attach(*stream, rate, server.pipeWire);
+        run.attach(*stream, FrameRate(rate), server.pipeWire);
     }
 
     void serverLost() override { dropStream(); }
@@ -261,7 +257,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
         if (quantumWatch) {
             quantumWatch->ignore(stream->index());
         }
-        run.streamReady(monotonicNs());
+        run.streamReady(monotonicNow());
         settle();
     }
 
@@ -278,7 +274,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
     }
 
     void streamTiming(const StreamTiming& timing) override {
-        run.timing(timing, monotonicNs());
+        run.timing(timing, monotonicNow());
         settle();
     }
 
@@ -303,14 +299,16 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
 
     // The window's thread may hand a run's first beat over meanwhile and hold the time
     // itself: read after the store, its due time wins over what was worked out before it.
-    void publish(std::int64_t now) {
+    void publish(MonotonicTime now) {
         const ClickRun::Reading reading = run.reading(now);
+        const std::int64_t time = reading.time.time_since_epoch().count();
         std::int64_t origin = kNoClock;
         if (reading.kind == ClickRun::Reading::Kind::Held) {
-            heldNs.store(reading.time.count(), std::memory_order_relaxed);
+            heldNs.store(time, std::memory_order_relaxed);
             origin = kHeld;
         } else if (reading.kind == ClickRun::Reading::Kind::Running) {
-            origin = reading.time.count() - now;
+            // Where the two clocks stand apart: a number for the window's thread, no time.
+            origin = time - now.time_since_epoch().count();
         }
         clockOriginNs.store(origin, std::memory_order_seq_cst);
         if (const std::int64_t start = startDueNs.load(std::memory_order_seq_cst);
@@ -399,7 +397,7 @@ void PulseClickOutput::play(ClickClip clip, std::chrono::nanoseconds due,
     impl_->submit({.kind = OutputRequest::Kind::Play,
                    .startsRun = startsRun,
                    .clip = indexOf(clip),
-                   .due = due,
+                   .due = BeatTime(due),
                    .ahead = std::max(due - now, nanoseconds{0})});
 }
 
@@ -407,7 +405,7 @@ void PulseClickOutput::stop(std::chrono::nanoseconds now) {
     if (impl_->loop == nullptr) {
         return;
     }
-    impl_->submit({.kind = OutputRequest::Kind::Stop, .due = now});
+    impl_->submit({.kind = OutputRequest::Kind::Stop, .due = BeatTime(now)});
 }
 
 std::optional<std::chrono::nanoseconds> PulseClickOutput::playbackTime() const {
@@ -418,7 +416,7 @@ std::optional<std::chrono::nanoseconds> PulseClickOutput::playbackTime() const {
     if (origin == kHeld) {
         return std::chrono::nanoseconds(impl_->heldNs.load(std::memory_order_relaxed));
     }
-    return std::chrono::nanoseconds(origin + monotonicNs());
+    return std::chrono::nanoseconds(origin + monotonicNow().time_since_epoch().count());
 }
 
 std::chrono::nanoseconds PulseClickOutput::lead() const {

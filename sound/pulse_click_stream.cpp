@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kFrameBytes = sizeof(std::int16_t);
 // While idle the stream asks for nearly its whole queue as the sink's latency: no sink runs
 // faster because of it.
-constexpr std::int64_t kIdleLatencyMs = PulseClickStream::kQueueMs - 4;
+constexpr std::int64_t kIdleLatencyMs = PulseClickStream::kQueue.count() - 4;
 // When the timing replies come after play(), in ms: a few early ones at uneven distances, so
 // that steps of a quantized read index are seen before the second beat; then one every two
 // seconds, which a sink's clock 100 ppm off strays from by 0.2 ms.
@@ -27,22 +27,16 @@ void release(pa_operation* operation) {
     }
 }
 
-std::int64_t monotonicNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // Without PA_STREAM_ADJUST_LATENCY the server sets the sink's latency to the queue's length
 // less twice the refill size.
 pa_buffer_attr attributesFor(std::int64_t sinkLatencyMs, const pa_sample_spec& format) {
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.tlength = static_cast<std::uint32_t>(
-        pa_usec_to_bytes(PulseClickStream::kQueueMs * 1000, &format));
+        pa_usec_to_bytes(PulseClickStream::kQueue.count() * 1000, &format));
     attributes.prebuf = 0;  // plays from the first byte; silence keeps the queue full
     attributes.minreq = static_cast<std::uint32_t>(
-        pa_usec_to_bytes((PulseClickStream::kQueueMs - sinkLatencyMs) * 1000 / 2, &format));
+        pa_usec_to_bytes((PulseClickStream::kQueue.count() - sinkLatencyMs) * 1000 / 2, &format));
     attributes.fragsize = static_cast<std::uint32_t>(-1);
     return attributes;
 }
@@ -178,7 +172,7 @@ std::uint64_t PulseClickStream::askTiming() {
     }
     pa_operation_unref(request);
     ++asked_;
-    askedAtNs_[asked_ % askedAtNs_.size()] = monotonicNs();
+    askedAt_[asked_ % askedAt_.size()] = monotonicNow();
     return asked_;
 }
 
@@ -195,18 +189,20 @@ void PulseClickStream::onTiming(pa_stream* stream, int success, void* user) {
     // between the request and now.
     timeval wallNow{};
     pa_gettimeofday(&wallNow);
-    const std::int64_t nowNs = monotonicNs();
-    const std::int64_t askedNs = number + self->askedAtNs_.size() > self->asked_
-                                     ? self->askedAtNs_[number % self->askedAtNs_.size()]
-                                     : nowNs;
-    const auto ageNs = static_cast<std::int64_t>(pa_timeval_diff(&wallNow, &timing->timestamp)) *
-                       (pa_timeval_cmp(&wallNow, &timing->timestamp) < 0 ? -1000 : 1000);
+    const MonotonicTime now = monotonicNow();
+    const MonotonicTime asked = number + self->askedAt_.size() > self->asked_
+                                    ? self->askedAt_[number % self->askedAt_.size()]
+                                    : now;
+    const std::chrono::microseconds age(
+        static_cast<std::int64_t>(pa_timeval_diff(&wallNow, &timing->timestamp)) *
+        (pa_timeval_cmp(&wallNow, &timing->timestamp) < 0 ? -1 : 1));
+    using std::chrono::microseconds;
     self->listener_.streamTiming(StreamTiming{
         .number = number,
-        .monotonicNs = std::clamp(nowNs - ageNs, std::min(askedNs, nowNs), nowNs),
-        .readFrame = timing->read_index / static_cast<std::int64_t>(kFrameBytes),
-        .sinkLatencyNs = static_cast<std::int64_t>(timing->sink_usec) * 1000,
-        .configuredLatencyNs = static_cast<std::int64_t>(timing->configured_sink_usec) * 1000,
+        .at = std::clamp<MonotonicTime>(now - age, std::min(asked, now), now),
+        .readFrame = timing->read_index / static_cast<Frames>(kFrameBytes),
+        .sinkLatency = microseconds(static_cast<std::int64_t>(timing->sink_usec)),
+        .configuredLatency = microseconds(static_cast<std::int64_t>(timing->configured_sink_usec)),
     });
 }
 
@@ -261,7 +257,7 @@ std::uint64_t PulseClickStream::startWith(std::span<const std::int16_t> clip) {
 
 std::uint32_t PulseClickStream::index() const { return pa_stream_get_index(stream_); }
 
-std::optional<PulseClickStream::Frames> PulseClickStream::writeEnd() const {
+std::optional<Frames> PulseClickStream::writeEnd() const {
     const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
     if (timing == nullptr || timing->write_index_corrupt != 0) {
         return std::nullopt;

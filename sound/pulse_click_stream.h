@@ -81,10 +81,10 @@ class PulseClickStream final : public ClickStream {
     bool ready_ = false;
     bool playing_ = false;
     // Timing requests asked and answered so far; the server answers them in order. When each
-    // of the latest was asked (monotonic ns), by its number.
+    // of the latest was asked, by its number.
     std::uint64_t asked_ = 0;
     std::uint64_t answered_ = 0;
-    std::array<std::int64_t, 16> askedAtNs_{};
+    std::array<MonotonicTime, 16> askedAt_{};
 };
 
 }  // namespace vindelor

@@ -20,12 +20,12 @@ bool RequestRing::full() const {
     return in_.load(std::memory_order_relaxed) - out_.load(std::memory_order_acquire) == kCapacity;
 }
 
-bool RequestRing::needsWake(const OutputRequest& request, std::int64_t nowNs) const {
+bool RequestRing::needsWake(const OutputRequest& request, MonotonicTime now) const {
     if (request.kind == OutputRequest::Kind::Stop || request.startsRun) {
         return true;
     }
     const std::int64_t look = lookAtNs_.load(std::memory_order_seq_cst);
-    return look == kNoLook || look - nowNs > kLookWindow.count();
+    return look == kNoLook || look - now.time_since_epoch().count() > kLookWindow.count();
 }
 
 std::optional<OutputRequest> RequestRing::pop() {
@@ -38,20 +38,19 @@ std::optional<OutputRequest> RequestRing::pop() {
     return request;
 }
 
-std::optional<std::int64_t> RequestRing::foreseeNextBeat(std::chrono::nanoseconds due,
-                                                         std::int64_t handedNs,
-                                                         std::int64_t nowNs) {
-    const std::optional<std::chrono::nanoseconds> previous = std::exchange(lastDue_, due);
+std::optional<MonotonicTime> RequestRing::foreseeNextBeat(BeatTime due, MonotonicTime handed,
+                                                          MonotonicTime now) {
+    const std::optional<BeatTime> previous = std::exchange(lastDue_, due);
     if (!previous || due <= *previous || due - *previous > kLongestForeseen) {
         return std::nullopt;
     }
-    const std::int64_t look = handedNs + (due - *previous + kLookDelay).count();
-    if (look <= nowNs) {
+    const MonotonicTime look = handed + (due - *previous) + kLookDelay;
+    if (look <= now) {
         return std::nullopt;
     }
     // Announced before the timer is set: a look that comes earlier than announced only looks
     // sooner.
-    lookAtNs_.store(look, std::memory_order_seq_cst);
+    lookAtNs_.store(look.time_since_epoch().count(), std::memory_order_seq_cst);
     return look;
 }
 

@@ -7,6 +7,8 @@
 #include <limits>
 #include <optional>
 
+#include "stream_time.h"
+
 namespace vindelor {
 
 // What the window's thread asks of the sound output: sound a beat, or stop the run.
@@ -15,9 +17,9 @@ struct OutputRequest {
     Kind kind = Kind::Play;
     bool startsRun = false;
     std::uint8_t clip = 0;                // the clip's place in the output's bank
-    std::chrono::nanoseconds due{0};      // the beat's due time, or Stop's moment (beat clock)
-    std::chrono::nanoseconds ahead{0};    // how long before `due` it was handed over
-    std::int64_t handedNs = 0;            // when it was handed over (monotonic clock)
+    BeatTime due{};                      // the beat's due time, or Stop's moment
+    std::chrono::nanoseconds ahead{0};   // how long before `due` it was handed over
+    MonotonicTime handed{};              // when it was handed over
 };
 
 // The hand-off from the window's thread to the sound thread: a ring that the window's
@@ -41,17 +43,17 @@ class RequestRing {
     // Window's thread. Stores `request`; false, storing nothing, when the ring is full.
     bool push(const OutputRequest& request);
     // Window's thread, right after push: whether the sound thread must be woken for it.
-    bool needsWake(const OutputRequest& request, std::int64_t nowNs) const;
+    bool needsWake(const OutputRequest& request, MonotonicTime now) const;
     bool full() const;
 
     // Loop lock held: the oldest request, if any.
     std::optional<OutputRequest> pop();
 
-    // Loop lock held: after a beat due at `due` and handed over at `handedNs`, when to look at
-    // the ring for the next one (monotonic ns), if the beats so far tell. The look is
+    // Loop lock held: after a beat due at `due` and handed over at `handed`, when to look at
+    // the ring for the next one, if the beats so far tell. The look is
     // announced before this returns; the caller arms its timer for it.
-    std::optional<std::int64_t> foreseeNextBeat(std::chrono::nanoseconds due, std::int64_t handedNs,
-                                                std::int64_t nowNs);
+    std::optional<MonotonicTime> foreseeNextBeat(BeatTime due, MonotonicTime handed,
+                                                 MonotonicTime now);
     // Loop lock held: the announced look has come, or will not. True if one was announced: a
     // request stored in the belief that it would come may be waiting.
     bool withdrawLook();
@@ -64,8 +66,8 @@ class RequestRing {
     std::array<OutputRequest, kCapacity> requests_{};
     std::atomic<std::uint64_t> in_{0};   // moved on by the window's thread only
     std::atomic<std::uint64_t> out_{0};  // moved on with the loop lock held
-    std::atomic<std::int64_t> lookAtNs_{kNoLook};
-    std::optional<std::chrono::nanoseconds> lastDue_;  // loop lock held
+    std::atomic<std::int64_t> lookAtNs_{kNoLook};  // monotonic, since the clock's epoch
+    std::optional<BeatTime> lastDue_;              // loop lock held
 };
 
 }  // namespace vindelor

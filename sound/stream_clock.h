@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "stream_time.h"
+
 namespace vindelor {
 
 // Where the sound server plays in our stream, and how far ahead of that it has already taken
@@ -24,14 +26,12 @@ namespace vindelor {
 // Loop lock held (the output publishes what the window's thread needs as atomics).
 class StreamClock {
   public:
-    using Frames = std::int64_t;
+    StreamClock(FrameRate rate, bool quantized) : rate_(rate), quantized_(quantized) {}
 
-    StreamClock(std::uint32_t rate, bool quantized) : rate_(rate), quantized_(quantized) {}
-
-    // A timing reply: at `monotonicNs` the server had read up to `readFrame`, the sink still
-    // had `sinkLatencyNs` of it to play and was set to play `configuredLatencyNs` behind.
-    void addReply(std::int64_t monotonicNs, Frames readFrame, std::int64_t sinkLatencyNs,
-                  std::int64_t configuredLatencyNs);
+    // A timing reply: `at` then the server had read up to `readFrame`, the sink still had
+    // `sinkLatency` of it to play and was set to play `configuredLatency` behind.
+    void addReply(MonotonicTime at, Frames readFrame, std::chrono::nanoseconds sinkLatency,
+                  std::chrono::nanoseconds configuredLatency);
     // The stream stopped or is new: what was learned no longer holds.
     void reset() {
         count_ = 0;
@@ -40,10 +40,10 @@ class StreamClock {
     }
 
     bool valid() const { return count_ > 0; }
-    std::uint32_t rate() const { return rate_; }
+    FrameRate rate() const { return rate_; }
 
-    // The frame playing at `monotonicNs`. Needs valid().
-    Frames playingAt(std::int64_t monotonicNs) const;
+    // The frame playing at `at`. Needs valid().
+    Frames playingAt(MonotonicTime at) const;
     // How far beyond the playing frame the server may have taken data. On a quantized server,
     // one quantum: the common divisor of all the read index's steps since the clock was reset,
     // once two have been seen; `unknownQuantum` until then, or if the steps share no divisor
@@ -60,16 +60,13 @@ class StreamClock {
     // had mixed ahead) reports what is not yet so.
     // Needs valid().
     Frames spread() const;
-    // When a reply would make spread() smaller, from `afterNs` on. On a quantized server with
+    // When a reply would make spread() smaller, from `after` on. On a quantized server with
     // a known quantum: when the middle of where the edge may be reaches the next step of the
     // read index, so that the reply halves it; elsewhere, a little after the latest reply.
     // None while the quantum is unknown. Needs valid().
-    std::optional<std::int64_t> usefulReplyAt(std::int64_t afterNs) const;
+    std::optional<MonotonicTime> usefulReplyAt(MonotonicTime after) const;
 
     void setUnknownQuantum(Frames frames) { unknownQuantum_ = frames; }
-
-    // Frames in `ns` at this clock's rate, rounded to the nearest; exact for any range.
-    Frames framesIn(std::int64_t ns) const;
 
     static constexpr std::size_t kReplies = 8;
     // PipeWire's smallest quantum: a common divisor of the steps below it is no graph's.
@@ -77,14 +74,14 @@ class StreamClock {
 
   private:
     struct Reply {
-        std::int64_t monotonicNs;
+        MonotonicTime at;
         Frames readFrame;
         Frames latency;
         Frames configuredLatency;
     };
     const Reply& reply(std::size_t age) const;
 
-    std::uint32_t rate_;
+    FrameRate rate_;
     bool quantized_;
     std::array<Reply, kReplies> replies_{};
     std::size_t next_ = 0;

@@ -12,15 +12,15 @@ namespace vindelor {
 namespace {
 
 using namespace std::chrono_literals;
-using Frames = ClickStream::Frames;
 using Kind = ClickRun::Reading::Kind;
 
 constexpr std::int64_t kRate = 48000;
-constexpr std::int64_t kMs = 1'000'000;
+constexpr std::chrono::nanoseconds kMs = 1ms;
+constexpr MonotonicTime kEpoch{};
 constexpr std::int64_t kBeatFrames = 24000;  // 120 BPM
 constexpr std::size_t kAccent = 1;
 
-// A stream on a server that plays it from `startFrame` on at `playNs` (the uncork), at the
+// A stream on a server that plays it from `startFrame` on at `playAt` (the uncork), at the
 // stream's own rate. PulseAudio's read index runs the sink's latency ahead of what plays;
 // PipeWire's moves in whole quanta.
 class FakeStream final : public ClickStream {
@@ -31,7 +31,8 @@ class FakeStream final : public ClickStream {
         std::size_t clipFrames;
     };
 
-    FakeStream(Frames quantum, std::int64_t latencyNs) : quantum_(quantum), latencyNs_(latencyNs) {}
+    FakeStream(Frames quantum, std::chrono::nanoseconds latency)
+        : quantum_(quantum), latency_(latency) {}
 
     void play() override { ++plays; }
     void idle() override { ++idles; }
@@ -45,16 +46,16 @@ class FakeStream final : public ClickStream {
     }
     std::optional<Frames> writeEnd() const override { return std::nullopt; }
 
-    Frames playing(std::int64_t ns) const {
-        return startFrame + static_cast<Frames>(std::llround((ns - playNs) * 1e-9 * kRate));
+    Frames playing(MonotonicTime at) const {
+        return startFrame + std::llround(static_cast<double>((at - playAt).count()) * 1e-9 * kRate);
     }
-    Frames read(std::int64_t ns) const {
-        return quantum_ > 0 ? (playing(ns) / quantum_ + 1) * quantum_
-                            : playing(ns) + latencyNs_ * kRate / 1'000'000'000;
+    Frames read(MonotonicTime at) const {
+        return quantum_ > 0 ? (playing(at) / quantum_ + 1) * quantum_
+                            : playing(at) + latency_.count() * kRate / 1'000'000'000;
     }
-    StreamTiming reply(std::uint64_t number, std::int64_t ns) const {
-        return {.number = number, .monotonicNs = ns, .readFrame = read(ns),
-                .sinkLatencyNs = latencyNs_, .configuredLatencyNs = latencyNs_};
+    StreamTiming reply(std::uint64_t number, MonotonicTime at) const {
+        return {.number = number, .at = at, .readFrame = read(at), .sinkLatency = latency_,
+                .configuredLatency = latency_};
     }
     // The clicks written, where they start.
     std::vector<Frames> clicks() const {
@@ -67,7 +68,7 @@ class FakeStream final : public ClickStream {
         return at;
     }
 
-    std::int64_t playNs = 0;
+    MonotonicTime playAt;
     Frames startFrame = 0;
     std::uint64_t asked = 0;
     std::uint64_t answered = 0;
@@ -79,16 +80,16 @@ class FakeStream final : public ClickStream {
 
   private:
     Frames quantum_;
-    std::int64_t latencyNs_;
+    std::chrono::nanoseconds latency_;
 };
 
 struct Server {
     const char* name;
     bool pipeWire;
     Frames quantum;
-    std::int64_t latencyNs;
+    std::chrono::nanoseconds latency;
 };
-const Server kServers[] = {{"PulseAudio", false, 0, 100 * kMs}, {"PipeWire", true, 1024, 0}};
+const Server kServers[] = {{"PulseAudio", false, 0, 100ms}, {"PipeWire", true, 1024, 0ms}};
 void PrintTo(const Server& server, std::ostream* out) { *out << server.name; }
 
 // The run with its clips, and a window that hands each beat over its lead before it is due
@@ -100,40 +101,40 @@ class Rig : public ClickRun::Listener {
     void beatWritten(const OutputRequest&) override {}
     void beatsForgotten() override {}
 
-    FakeStream& connect(std::int64_t nowNs) {
-        streams.emplace_back(std::make_unique<FakeStream>(server_.quantum, server_.latencyNs));
+    FakeStream& connect(MonotonicTime now) {
+        streams.emplace_back(std::make_unique<FakeStream>(server_.quantum, server_.latency));
         FakeStream& stream = *streams.back();
-        stream.playNs = nowNs;
+        stream.playAt = now;
         stream.startFrame = 1'000'000 * static_cast<Frames>(streams.size());
-        run.attach(stream, kRate, server_.pipeWire);
-        run.streamReady(nowNs);
+        run.attach(stream, FrameRate(kRate), server_.pipeWire);
+        run.streamReady(now);
         return stream;
     }
-    // Start pressed at `nowNs`: the run's first beat, handed over at once.
-    void start(std::int64_t nowNs) {
-        beatOffset = firstDue - std::chrono::nanoseconds(nowNs);
-        run.play(beat(0, nowNs, true), nowNs);
+    // Start pressed at `now`: the run's first beat, handed over at once.
+    void start(MonotonicTime now) {
+        beatOffset = firstDue.time_since_epoch() - now.time_since_epoch();
+        run.play(beat(0, now, true), now);
     }
     // Answers the stream's requests up to now, as the server would.
-    void answer(FakeStream& stream, std::int64_t nowNs) {
+    void answer(FakeStream& stream, MonotonicTime now) {
         while (stream.answered < stream.asked) {
-            run.timing(stream.reply(++stream.answered, nowNs), nowNs);
+            run.timing(stream.reply(++stream.answered, now), now);
         }
     }
     // A reply the stream asked for on its own schedule.
-    void clockReply(FakeStream& stream, std::int64_t nowNs) {
+    void clockReply(FakeStream& stream, MonotonicTime now) {
         stream.answered = ++stream.asked;
-        run.timing(stream.reply(stream.asked, nowNs), nowNs);
+        run.timing(stream.reply(stream.asked, now), now);
     }
-    OutputRequest beat(std::int64_t k, std::int64_t handedNs, bool startsRun = false) {
-        const std::chrono::nanoseconds due = firstDue + k * 500ms;
+    OutputRequest beat(std::int64_t k, MonotonicTime handed, bool startsRun = false) {
+        const BeatTime due = firstDue + k * 500ms;
         return {.kind = OutputRequest::Kind::Play, .startsRun = startsRun,
                 .clip = static_cast<std::uint8_t>(startsRun ? kAccent : 0), .due = due,
-                .ahead = std::max(0ns, due - beatTime(handedNs)), .handedNs = handedNs};
+                .ahead = std::max(0ns, due - beatTime(handed)), .handed = handed};
     }
-    std::chrono::nanoseconds beatTime(std::int64_t nowNs) const {
-        const ClickRun::Reading reading = run.reading(nowNs);
-        return reading.kind == Kind::None ? std::chrono::nanoseconds(nowNs) + beatOffset
+    BeatTime beatTime(MonotonicTime now) const {
+        const ClickRun::Reading reading = run.reading(now);
+        return reading.kind == Kind::None ? BeatTime(now.time_since_epoch() + beatOffset)
                                           : reading.time;
     }
     // The stream's own replies: a few soon after it starts, then one every two seconds.
@@ -141,43 +142,43 @@ class Rig : public ClickRun::Listener {
         constexpr std::int64_t kEarly[] = {30, 70, 150, 300, 1000};
         return i < 5 ? kEarly[i] : 1000 + 2000 * (i - 4);
     }
-    // Steps the monotonic clock from `nowNs` in quarter milliseconds until beat `k` is to be
+    // Steps the monotonic clock from `now` in quarter milliseconds until beat `k` is to be
     // handed over, answering what the stream asked for meanwhile, with the replies of its
     // own schedule and those the run asks for; hands it over; the time it did.
-    std::int64_t handOver(FakeStream* stream, std::int64_t k, std::int64_t nowNs) {
-        const std::chrono::nanoseconds due = firstDue + k * 500ms;
-        while (beatTime(nowNs) < due - run.lead()) {
-            nowNs += kMs / 4;
+    MonotonicTime handOver(FakeStream* stream, std::int64_t k, MonotonicTime now) {
+        const BeatTime due = firstDue + k * 500ms;
+        while (beatTime(now) < due - run.lead()) {
+            now += kMs / 4;
             if (stream == nullptr) {
                 continue;
             }
-            if (nowNs >= stream->playNs + scheduledReplyMs(stream->scheduled) * kMs) {
-                answer(*stream, nowNs);
-                clockReply(*stream, nowNs);
+            if (now >= stream->playAt + scheduledReplyMs(stream->scheduled) * kMs) {
+                answer(*stream, now);
+                clockReply(*stream, now);
                 ++stream->scheduled;
             }
             if (!replyTimerNs_) {
-                replyTimerNs_ = run.replyAt(nowNs);
-            } else if (nowNs >= *replyTimerNs_) {
+                replyTimerNs_ = run.replyAt(now);
+            } else if (now >= *replyTimerNs_) {
                 replyTimerNs_.reset();
-                run.replyDue(nowNs);
-                answer(*stream, nowNs);
+                run.replyDue(now);
+                answer(*stream, now);
             }
         }
-        run.play(beat(k, nowNs), nowNs);
-        return nowNs;
+        run.play(beat(k, now), now);
+        return now;
     }
 
     std::array<ClipSamples, 3> clips{ClipSamples(1650, 1), ClipSamples(2500, 2),
                                      ClipSamples(2600, 3)};
     ClickRun run{clips, *this};
     std::vector<std::unique_ptr<FakeStream>> streams;
-    std::chrono::nanoseconds firstDue = 100s;
+    BeatTime firstDue{100s};
     std::chrono::nanoseconds beatOffset = 0ns;  // beat time less monotonic time, while None
 
   private:
     const Server& server_;
-    std::optional<std::int64_t> replyTimerNs_;
+    std::optional<MonotonicTime> replyTimerNs_;
 };
 
 class ClickRunTest : public testing::TestWithParam<Server> {};
@@ -186,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, ClickRunTest, testing::ValuesIn(kServers),
 
 TEST_P(ClickRunTest, ARunAnchorsOnTheReplyToItsOwnStartAndItsBeatsFollowToTheFrame) {
     Rig rig(GetParam());
-    std::int64_t now = 5000 * kMs;
+    MonotonicTime now = kEpoch + 5s;
     FakeStream& stream = rig.connect(now);
     EXPECT_EQ(rig.run.phase(), ClickRun::Phase::Idle);
     // A reply asked for before the start, still on its way, with a read index from before.
@@ -216,7 +217,7 @@ TEST_P(ClickRunTest, ARunAnchorsOnTheReplyToItsOwnStartAndItsBeatsFollowToTheFra
 
 TEST_P(ClickRunTest, AFailedStartReplyLeavesTheRunToTheClockNotToTheNextReply) {
     Rig rig(GetParam());
-    std::int64_t now = 5000 * kMs;
+    MonotonicTime now = kEpoch + 5s;
     FakeStream& stream = rig.connect(now);
     rig.start(now);
     rig.run.timing({.number = stream.asked, .answered = false}, now + kMs);
@@ -233,7 +234,7 @@ TEST_P(ClickRunTest, AFailedStartReplyLeavesTheRunToTheClockNotToTheNextReply) {
         EXPECT_EQ(clicks[i] - clicks[i - 1], kBeatFrames) << i;
     }
     const Frames dueFrame =
-        stream.playing(5000 * kMs + 4 * 500 * kMs) + (GetParam().pipeWire ? 1024 : 0);
+        stream.playing(kEpoch + 5s + 4 * 500ms) + (GetParam().pipeWire ? 1024 : 0);
     EXPECT_NEAR(clicks.back(), dueFrame, kRate / 1000) << "within 1 ms of its due time";
 }
 
@@ -242,7 +243,7 @@ TEST_P(ClickRunTest, AFailedStartReplyLeavesTheRunToTheClockNotToTheNextReply) {
 TEST_P(ClickRunTest, AStartBeforeTheServerBeginsWhereItComesWithNoGap) {
     for (const std::int64_t delayMs : {500, 3000, 10'000}) {
         Rig rig(GetParam());
-        std::int64_t now = 5000 * kMs;
+        MonotonicTime now = kEpoch + 5s;
         rig.start(now);
         EXPECT_EQ(rig.run.phase(), ClickRun::Phase::NoServer);
         EXPECT_EQ(rig.beatTime(now + delayMs * kMs), rig.firstDue) << delayMs;
@@ -266,7 +267,7 @@ TEST_P(ClickRunTest, AStartBeforeTheServerBeginsWhereItComesWithNoGap) {
 
 TEST_P(ClickRunTest, StopTakesBackTheClickWrittenAheadAndCorksAfterTheLastOne) {
     Rig rig(GetParam());
-    std::int64_t now = 5000 * kMs;
+    MonotonicTime now = kEpoch + 5s;
     FakeStream& stream = rig.connect(now);
     rig.start(now);
     rig.answer(stream, now + kMs);
@@ -274,19 +275,19 @@ TEST_P(ClickRunTest, StopTakesBackTheClickWrittenAheadAndCorksAfterTheLastOne) {
     ASSERT_EQ(stream.clicks().size(), 1U);
     const Frames ahead = stream.clicks().back();
     ASSERT_GT(ahead, stream.playing(now));
-    rig.run.stop({.kind = OutputRequest::Kind::Stop, .due = rig.beatTime(now), .handedNs = now},
+    rig.run.stop({.kind = OutputRequest::Kind::Stop, .due = rig.beatTime(now), .handed = now},
                  now);
     ASSERT_EQ(stream.writes.back().clipFrames, 0U);
     EXPECT_EQ(stream.writes.back().from, ahead) << "zeros over the click not yet sounded";
     EXPECT_GE(stream.writes.back().to, ahead + 1650);
-    ASSERT_EQ(rig.run.corkAt(), now + ClickRun::kCorkDelay.count());
+    ASSERT_EQ(rig.run.corkAt(), now + ClickRun::kCorkDelay);
     EXPECT_EQ(rig.run.phase(), ClickRun::Phase::Stopping);
 
     // Start again before the cork: the stream is not corked, the run starts anew.
     rig.run.play(rig.beat(2, now + 50 * kMs, true), now + 50 * kMs);
     EXPECT_FALSE(rig.run.corkAt());
     EXPECT_EQ(stream.starts.size(), 2U);
-    rig.run.stop({.kind = OutputRequest::Kind::Stop, .handedNs = now + 60 * kMs}, now + 60 * kMs);
+    rig.run.stop({.kind = OutputRequest::Kind::Stop, .handed = now + 60 * kMs}, now + 60 * kMs);
     rig.run.corkDue(now + 260 * kMs);
     EXPECT_EQ(stream.idles, 1);
     EXPECT_EQ(rig.run.phase(), ClickRun::Phase::Idle);
@@ -297,18 +298,19 @@ TEST_P(ClickRunTest, StopTakesBackTheClickWrittenAheadAndCorksAfterTheLastOne) {
 // on the grid it had, skipping a beat rather than moving the grid.
 TEST_P(ClickRunTest, ARunKeepsItsGridOverALostServer) {
     Rig rig(GetParam());
-    std::int64_t now = 5000 * kMs;
+    MonotonicTime now = kEpoch + 5s;
     FakeStream* stream = &rig.connect(now);
     rig.start(now);
     rig.answer(*stream, now + kMs);
     // When the first click plays.
-    const double accentNs = static_cast<double>(stream->playNs) +
-                            (stream->read(now + kMs) - stream->startFrame) * 1e9 / kRate;
+    const double accentNs =
+        static_cast<double>((stream->playAt - kEpoch).count()) +
+        static_cast<double>(stream->read(now + kMs) - stream->startFrame) * 1e9 / kRate;
     for (std::int64_t k = 1; k <= 4; ++k) {
         now = rig.handOver(stream, k, now);
     }
     // The window's clock carries on by the monotonic clock, from the beat time it had.
-    rig.beatOffset = rig.beatTime(now) - std::chrono::nanoseconds(now);
+    rig.beatOffset = rig.beatTime(now).time_since_epoch() - now.time_since_epoch();
     rig.run.detach();
     EXPECT_EQ(rig.run.phase(), ClickRun::Phase::NoServer);
     for (std::int64_t k = 5; k <= 8; ++k) {
@@ -326,15 +328,15 @@ TEST_P(ClickRunTest, ARunKeepsItsGridOverALostServer) {
     for (const Frames click : clicks) {
         // When it plays, on the new stream, against the old grid.
         const double atMs =
-            (static_cast<double>(stream->playNs) + (click - stream->startFrame) * 1e9 / kRate -
-             accentNs) / 1e6;
+            (static_cast<double>((stream->playAt - kEpoch).count()) +
+             static_cast<double>(click - stream->startFrame) * 1e9 / kRate - accentNs) / 1e6;
         EXPECT_NEAR(std::fmod(atMs + 250, 500.0), 250, 1.0) << atMs;
     }
 }
 
 TEST_P(ClickRunTest, AStartAfterTheServerWasLostWhileStoppedBeginsWithTheAccent) {
     Rig rig(GetParam());
-    std::int64_t now = 5000 * kMs;
+    MonotonicTime now = kEpoch + 5s;
     rig.connect(now);
     rig.run.detach();
     now += 1000 * kMs;
@@ -345,7 +347,7 @@ TEST_P(ClickRunTest, AStartAfterTheServerWasLostWhileStoppedBeginsWithTheAccent)
 
 TEST_P(ClickRunTest, AStreamMovedToAnotherSinkKeepsTheRunOnItsGrid) {
     Rig rig(GetParam());
-    std::int64_t now = 5000 * kMs;
+    MonotonicTime now = kEpoch + 5s;
     FakeStream& stream = rig.connect(now);
     rig.start(now);
     rig.answer(stream, now + kMs);
