@@ -3,6 +3,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <cstring>
+#include <utility>
 
 namespace vindelor {
 
@@ -53,11 +54,12 @@ void PulseConnection::disconnect() {
     if (retry_ != nullptr) {
         api_->time_restart(retry_, nullptr);
     }
-    if (context_ != nullptr) {
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-        context_ = nullptr;
+    // Taken off first: disconnecting ends the context's streams, whose owners may come back
+    // here from their callbacks.
+    if (pa_context* context = std::exchange(context_, nullptr)) {
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace vindelor {
@@ -127,10 +128,15 @@ class Rig : public ClickRun::Listener {
         run.timing(stream.reply(stream.asked, now), now);
     }
     OutputRequest beat(std::int64_t k, MonotonicTime handed, bool startsRun = false) {
-        const BeatTime due = firstDue + k * 500ms;
+        const BeatTime due = dueOf(k);
         return {.kind = OutputRequest::Kind::Play, .startsRun = startsRun,
                 .clip = static_cast<std::uint8_t>(startsRun ? kAccent : 0), .due = due,
                 .ahead = std::max(0ns, due - beatTime(handed)), .handed = handed};
+    }
+    // Beat `k`'s due time: 120 BPM, and from beat `tempoFrom` on at `interval`.
+    BeatTime dueOf(std::int64_t k) const {
+        const std::int64_t before = std::min(k, tempoFrom);
+        return firstDue + before * 500ms + (k - before) * interval;
     }
     BeatTime beatTime(MonotonicTime now) const {
         const ClickRun::Reading reading = run.reading(now);
@@ -146,7 +152,7 @@ class Rig : public ClickRun::Listener {
     // handed over, answering what the stream asked for meanwhile, with the replies of its
     // own schedule and those the run asks for; hands it over; the time it did.
     MonotonicTime handOver(FakeStream* stream, std::int64_t k, MonotonicTime now) {
-        const BeatTime due = firstDue + k * 500ms;
+        const BeatTime due = dueOf(k);
         while (beatTime(now) < due - run.lead()) {
             now += kMs / 4;
             if (stream == nullptr) {
@@ -174,6 +180,8 @@ class Rig : public ClickRun::Listener {
     ClickRun run{clips, *this};
     std::vector<std::unique_ptr<FakeStream>> streams;
     BeatTime firstDue{100s};
+    std::int64_t tempoFrom = std::numeric_limits<std::int64_t>::max();
+    std::chrono::nanoseconds interval = 500ms;
     std::chrono::nanoseconds beatOffset = 0ns;  // beat time less monotonic time, while None
 
   private:
@@ -343,6 +351,52 @@ TEST_P(ClickRunTest, AStartAfterTheServerWasLostWhileStoppedBeginsWithTheAccent)
     rig.start(now);
     FakeStream& stream = rig.connect(now + 40 * kMs);
     EXPECT_EQ(stream.starts, std::vector<std::size_t>{2500});
+}
+
+// The tempo changes to 200 BPM after beat 3 was handed over, inside its lead: that beat keeps
+// its place, and every beat after it goes by its own due time, to the frame.
+TEST_P(ClickRunTest, ATempoChangeInsideTheLeadMovesOnlyTheBeatsAfterIt) {
+    Rig rig(GetParam());
+    MonotonicTime now = kEpoch + 5s;
+    FakeStream& stream = rig.connect(now);
+    rig.start(now);
+    rig.answer(stream, now + kMs);
+    const Frames anchor = stream.read(now + kMs);
+    for (std::int64_t k = 1; k <= 3; ++k) {
+        now = rig.handOver(&stream, k, now);
+    }
+    ASSERT_GT(stream.clicks().back(), stream.playing(now)) << "beat 3 is not yet sounding";
+    rig.tempoFrom = 3;
+    rig.interval = 300ms;
+    for (std::int64_t k = 4; k <= 9; ++k) {
+        now = rig.handOver(&stream, k, now);
+    }
+    const std::vector<Frames> clicks = stream.clicks();
+    ASSERT_EQ(clicks.size(), 9U);
+    for (std::size_t i = 0; i < clicks.size(); ++i) {
+        const auto k = static_cast<Frames>(i + 1);
+        EXPECT_EQ(clicks[i] - anchor, std::min<Frames>(k, 3) * kBeatFrames +
+                                          std::max<Frames>(0, k - 3) * 14400)
+            << "beat " << k;
+    }
+}
+
+// A blank row of the meter list hands no beats over; a meter chosen after it resumes the
+// clicks on the run's grid, without a new accent or start.
+TEST_P(ClickRunTest, BeatsAfterASilentStretchGoOnTheRunsGrid) {
+    Rig rig(GetParam());
+    MonotonicTime now = kEpoch + 5s;
+    FakeStream& stream = rig.connect(now);
+    rig.start(now);
+    rig.answer(stream, now + kMs);
+    const Frames anchor = stream.read(now + kMs);
+    now = rig.handOver(&stream, 1, now);
+    for (const std::int64_t k : {8, 9}) {  // 3.5 s of silence
+        now = rig.handOver(&stream, k, now);
+    }
+    EXPECT_EQ(stream.clicks(), (std::vector<Frames>{anchor + kBeatFrames, anchor + 8 * kBeatFrames,
+                                                    anchor + 9 * kBeatFrames}));
+    EXPECT_EQ(stream.starts.size(), 1U);
 }
 
 TEST_P(ClickRunTest, AStreamMovedToAnotherSinkKeepsTheRunOnItsGrid) {

@@ -4,6 +4,8 @@
 #                                          (PRIVATE_PULSE_DIR set), all removed afterwards
 #   private_pulse.sh stop | start          from inside PROGRAM: kill it as a crash would, start
 #                                          it again; each returns once that is so
+#   private_pulse.sh nosink | sink         from inside PROGRAM: take its one sink away (streams
+#                                          are refused), give it back
 set -euo pipefail
 dir="${PRIVATE_PULSE_DIR:-}"
 start() {
@@ -39,5 +41,7 @@ case "${1:-}" in
         ;;
     stop) stop ;;
     start) stop && start ;;
-    *) echo "usage: private_pulse.sh run PROGRAM [ARGS…] | stop | start" >&2 && exit 2 ;;
+    nosink) pactl unload-module module-null-sink ;;
+    sink) pactl load-module module-null-sink sink_name=test rate=48000 >/dev/null ;;
+    *) echo "usage: private_pulse.sh run PROGRAM [ARGS…] | stop | start | nosink | sink" >&2 && exit 2 ;;
 esac

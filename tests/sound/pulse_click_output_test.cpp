@@ -1,6 +1,7 @@
 // The real sound output against a PulseAudio of the test's own (private_pulse.sh), driven from
 // this thread while the server's thread runs (under ThreadSanitizer, the test of the two
-// threads): no server at first, then a server that dies and comes back, twice.
+// threads): no server at first, then a server that dies and comes back, twice, and one that
+// refuses the stream for a while.
 
 #include "sound/pulse_click_output.h"
 
@@ -76,6 +77,13 @@ TEST(PulseClickOutputTest, BeatsGoOnWithoutAServerAndClickAgainSoonAfterItReturn
         beatFor(1s, [] { return false; });
         EXPECT_FALSE(output.connected() || sounding()) << round;
     }
+    // A server that answers but has no sink to play on refuses the stream: it is asked again
+    // until it takes it.
+    server("start");
+    server("nosink");
+    EXPECT_FALSE(beatFor(1500ms, [&] { return output.connected() || sounding(); }));
+    server("sink");
+    EXPECT_TRUE(beatFor(2500ms, sounding)) << "the stream is made again";
 }
 
 }  // namespace
