@@ -162,8 +162,8 @@ BENCHMARK(BM_TickThroughEngineToASoundServer)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 
-// What a hand-off costs that wakes the server's thread, measured the same way: the price that
-// a run's first beat, Stop and a beat the server's thread did not foresee still pay.
+// What a hand-off costs that wakes the sound thread, measured the same way: the price that
+// a run's first beat, Stop and a beat the sound thread did not foresee still pay.
 void BM_WakeASleepingThread(benchmark::State& state) {
     const int wake = eventfd(0, EFD_CLOEXEC);
     std::thread sleeper([wake] {
@@ -188,7 +188,7 @@ void BM_WakeASleepingThread(benchmark::State& state) {
 BENCHMARK(BM_WakeASleepingThread)->Iterations(200)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 // A run at 200 BPM as the program drives it, each beat handed over a lead before it is due:
-// the CPU column is what one beat costs the whole process, the server's thread and the
+// the CPU column is what one beat costs the whole process, the sound thread and the
 // stream's refills included.
 void BM_BeatAt200BpmToTheWholeProcess(benchmark::State& state) {
     ServerBeatPath server;

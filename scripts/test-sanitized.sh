@@ -5,7 +5,7 @@
 #               tempo tests, the pulse output against a private sound server, and
 #               each fuzzer on its corpus and then for FUZZ_SECONDS (30) more
 #   build-tsan  ThreadSanitizer: the pulse output driven from the test's thread while its
-#               server thread runs, and while its server goes away and comes back
+#               sound thread runs, and while its server goes away and comes back
 # Any sanitizer report fails the run. Meant to follow the main build of scripts/test-all.sh;
 # needs the packages of scripts/install-deps.sh --tests.
 set -euo pipefail

@@ -14,17 +14,18 @@ class ClickOutput {
   public:
     virtual ~ClickOutput() = default;
 
-    // Hands over one clip's RIFF/WAVE image, once, before the first play. The bytes stay in
-    // place and unchanged until the output is gone.
+    // Hands over one clip's RIFF/WAVE image, once, before the first play. The output keeps
+    // what it needs of it: the bytes may go once this returns.
     virtual void prepare(ClickClip clip, std::span<const std::uint8_t> image) = 0;
 
     // Sounds `clip` for the beat due at `due`, handed over at `now`, cutting off any click
-    // still sounding. The first beat of a run (`startsRun`) sounds at once; the others keep
-    // their distance from it exactly, to the frame.
+    // still sounding. The first beat of a run (`startsRun`) sounds as soon as the output can;
+    // the others keep their distance from it exactly, to the frame.
     virtual void play(ClickClip clip, std::chrono::nanoseconds due, std::chrono::nanoseconds now,
                       bool startsRun) = 0;
 
-    // The run has stopped at `now`: a click placed ahead for a beat not yet due never sounds.
+    // The run has stopped at `now`: a click placed ahead for a beat not yet due does not
+    // sound, unless the sound server has already taken it to mix.
     virtual void stop(std::chrono::nanoseconds now) = 0;
 };
 

@@ -20,7 +20,7 @@ void ClickSoundBank::loadClickSounds(const ResourceLookup& lookup) {
         }
         state_.buffer(clip).assign(bytes->begin(), bytes->end());
     }
-    // Handed over only once all three are in place: the buffers never move after this.
+    // Handed over only once all three are there: a missing one stops the program first.
     for (const ClickClip clip : kAllClickClips) {
         output_.prepare(clip, state_.buffer(clip));
     }

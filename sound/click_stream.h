@@ -32,7 +32,7 @@ class ClickStream {
 
     // Asks for the running latency and uncorks.
     virtual void play() = 0;
-    // Corks, and asks for no latency.
+    // Corks, and asks for the longest latency: no sink wakes sooner for an idle stream.
     virtual void idle() = 0;
     // Asks for one timing reply, now: the number its reply will carry, or 0 if none will come.
     // Replies come in the order they were asked for.

@@ -29,7 +29,8 @@ class PulseClickOutput final : public ClickOutput {
     std::optional<std::chrono::nanoseconds> playbackTime() const;
 
     // How long before its due time a beat must be handed over to be placed exactly: how far
-    // ahead of what plays the server takes data, and a margin. Any thread.
+    // ahead of what plays the server takes data, how far the run's grid lies behind what
+    // played when it began, and a margin. Any thread.
     std::chrono::nanoseconds lead() const;
 
     // Whether a stream to a sound server is open, so that clicks can sound.

@@ -18,10 +18,10 @@ namespace vindelor {
 // The one playback stream the clicks go into: mono, signed 16-bit, at the default sink's rate,
 // kept two seconds full of silence over which clicks are written at their frames.
 //
-// While it plays it asks the sink for the latency it is made with, no lower, and asks the
+// While it plays it asks the sink for the run's latency (setRunLatency), no lower, and asks the
 // server for timing replies on its own schedule: a few soon after the start, so that the
 // stream's clock is known before the second beat, then one every two seconds. While idle it is
-// corked and asks for no latency: it costs the server nothing. Its timers run on the
+// corked and asks for nearly its whole queue as latency: it costs the server nothing. Its timers run on the
 // monotonic clock, and each reply is dated on it.
 // Loop lock held: its owner calls it, and it calls its listener, from the loop's callbacks.
 class PulseClickStream final : public ClickStream {

@@ -1,5 +1,5 @@
 // The real sound output against a PulseAudio of the test's own (private_pulse.sh), driven from
-// this thread while the server's thread runs (under ThreadSanitizer, the test of the two
+// this thread while the sound thread runs (under ThreadSanitizer, the test of the two
 // threads): no server at first, then a server that dies and comes back, twice, and one that
 // refuses the stream for a while.
 
