@@ -13,6 +13,7 @@
 #include "click_run.h"
 #include "clip_decoder.h"
 #include "graph_quantum_watch.h"
+#include "loop_lock.h"
 #include "pulse_click_stream.h"
 #include "pulse_connection.h"
 #include "request_ring.h"
@@ -63,28 +64,30 @@ std::uint8_t indexOf(ClickClip clip) {
 struct PulseClickOutput::Impl final : PulseConnection::Listener,
                                       PulseClickStream::Listener,
                                       ClickRun::Listener {
-    pa_threaded_mainloop* loop = nullptr;
+    pa_threaded_mainloop* loop = pa_threaded_mainloop_new();  // none: no sound at all
+    LoopLock loopLock{loop};
     pa_mainloop_api* api = nullptr;
 
     RequestRing ring;
     int wakeFd = -1;  // an eventfd: the ring has news
-    pa_io_event* wakeEvent = nullptr;
-    pa_time_event* lookTimer = nullptr;
-    pa_time_event* corkTimer = nullptr;
-    pa_time_event* replyTimer = nullptr;
-    bool workingOff = false;
+    pa_io_event* wakeEvent VINDELOR_GUARDED_BY(loopLock) = nullptr;
+    pa_time_event* lookTimer VINDELOR_GUARDED_BY(loopLock) = nullptr;
+    pa_time_event* corkTimer VINDELOR_GUARDED_BY(loopLock) = nullptr;
+    pa_time_event* replyTimer VINDELOR_GUARDED_BY(loopLock) = nullptr;
+    bool workingOff VINDELOR_GUARDED_BY(loopLock) = false;
 
-    std::unique_ptr<PulseConnection> connection;
-    std::unique_ptr<PulseClickStream> stream;
-    std::unique_ptr<GraphQuantumWatch> quantumWatch;  // on PipeWire
-    std::uint32_t streamRate = 48000;
-    pa_context* context = nullptr;  // the connection's, while a server answers
+    std::unique_ptr<PulseConnection> connection VINDELOR_GUARDED_BY(loopLock);
+    std::unique_ptr<PulseClickStream> stream VINDELOR_GUARDED_BY(loopLock);
+    std::unique_ptr<GraphQuantumWatch> quantumWatch VINDELOR_GUARDED_BY(loopLock);  // PipeWire
+    std::uint32_t streamRate VINDELOR_GUARDED_BY(loopLock) = 48000;
+    // The connection's, while a server answers.
+    pa_context* context VINDELOR_GUARDED_BY(loopLock) = nullptr;
 
-    std::array<std::vector<std::uint8_t>, 3> images;
-    std::array<ClipSamples, 3> clips;
-    std::uint32_t clipRate = 0;
+    std::array<std::vector<std::uint8_t>, 3> images VINDELOR_GUARDED_BY(loopLock);
+    std::array<ClipSamples, 3> clips VINDELOR_GUARDED_BY(loopLock);
+    std::uint32_t clipRate VINDELOR_GUARDED_BY(loopLock) = 0;
 
-    ClickRun run{clips, *this};
+    ClickRun run VINDELOR_GUARDED_BY(loopLock){clips, *this};
 
     // For the window's thread: the beat time as an offset from the monotonic clock, kNoClock,
     // or kHeld with the time held in heldNs; and the lead.
@@ -116,10 +119,10 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
         }
     }
 
-    void workOffHere() {
-        pa_threaded_mainloop_lock(loop);
+    void workOffHere() VINDELOR_EXCLUDES(loopLock) {
+        loopLock.lock();
         workOff();
-        pa_threaded_mainloop_unlock(loop);
+        loopLock.unlock();
     }
 
     // Any thread.
@@ -132,6 +135,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
 
     static void onWake(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* user) {
         auto* self = static_cast<Impl*>(user);
+        self->loopLock.heldByLoop();
         std::uint64_t count = 0;
         [[maybe_unused]] const ssize_t got = read(fd, &count, sizeof count);
         self->workOff();
@@ -139,13 +143,14 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
 
     static void onLook(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
         auto* self = static_cast<Impl*>(user);
+        self->loopLock.heldByLoop();
         self->ring.withdrawLook();
         self->workOff();
     }
 
     // Looks for news again after each request: one stored while a beat was being written, in
     // the belief that a look was coming, is taken up too.
-    void workOff() {
+    void workOff() VINDELOR_REQUIRES(loopLock) {
         workingOff = true;
         while (const std::optional<OutputRequest> request = ring.pop()) {
             if (request->kind == OutputRequest::Kind::Stop) {
@@ -166,7 +171,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
     }
 
     // Arms `timer` for `at`, or disarms it.
-    void armAt(pa_time_event*& timer, std::optional<MonotonicTime> at, pa_time_event_cb_t call) {
+    void armAt(pa_time_event*& timer, std::optional<MonotonicTime> at, pa_time_event_cb_t call) VINDELOR_REQUIRES(loopLock) {
         if (!at || context == nullptr) {
             if (timer != nullptr) {
                 api->time_restart(timer, nullptr);
@@ -185,7 +190,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
 
     // After each event: the run's timers as it wants them now, and what the window's thread
     // reads.
-    void settle() {
+    void settle() VINDELOR_REQUIRES(loopLock) {
         const MonotonicTime now = monotonicNow();
         armAt(corkTimer, run.corkAt(), &Impl::onCork);
         armAt(replyTimer, run.replyAt(now), &Impl::onReply);
@@ -194,17 +199,19 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
 
     static void onCork(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
         auto* self = static_cast<Impl*>(user);
+        self->loopLock.heldByLoop();
         self->run.corkDue(monotonicNow());
         self->settle();
     }
 
     static void onReply(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
         auto* self = static_cast<Impl*>(user);
+        self->loopLock.heldByLoop();
         self->run.replyDue(monotonicNow());
         self->settle();
     }
 
-    std::int64_t pipeWireLatencyMs() const {
+    std::int64_t pipeWireLatencyMs() const VINDELOR_REQUIRES(loopLock) {
         const std::int64_t held = quantumWatch->heldFrames(streamRate);
         std::int64_t ours = 1;
         while (ours * 2 <= kPipeWireLatencyMs * streamRate / 1000) {
@@ -215,14 +222,14 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
 
     // --- loop lock held: the run's wishes -----------------------------------------------
 
-    void beatWritten(const OutputRequest& beat) override {
+    void beatWritten(const OutputRequest& beat) override VINDELOR_REQUIRES(loopLock) {
         armAt(lookTimer, ring.foreseeNextBeat(beat.due, beat.handed, monotonicNow()),
               &Impl::onLook);
     }
 
     // No look comes: a beat stored in the belief that one would is taken up by the requests
     // being worked off, or else on the loop's next turn.
-    void beatsForgotten() override {
+    void beatsForgotten() override VINDELOR_REQUIRES(loopLock) {
         ring.forgetBeats();
         armAt(lookTimer, std::nullopt, &Impl::onLook);
         if (ring.withdrawLook() && !workingOff && wakeFd >= 0) {
@@ -232,7 +239,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
 
     // --- loop lock held: connection and stream ------------------------------------------
 
-    void serverReady(pa_context* ready, const PulseConnection::Server& server) override {
+    void serverReady(pa_context* ready, const PulseConnection::Server& server) override VINDELOR_REQUIRES(loopLock) {
         const std::uint32_t rate = server.rate >= 8000 && server.rate <= 384000 ? server.rate : 48000;
         prepareClips(rate);
         context = ready;
@@ -251,9 +258,9 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
         run.attach(*stream, FrameRate(rate), server.pipeWire);
     }
 
-    void serverLost() override { dropStream(); }
+    void serverLost() override VINDELOR_REQUIRES(loopLock) { dropStream(); }
 
-    void streamReady() override {
+    void streamReady() override VINDELOR_REQUIRES(loopLock) {
         if (quantumWatch) {
             quantumWatch->ignore(stream->index());
         }
@@ -263,22 +270,22 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
 
     // The server is there but dropped the stream: both are made anew, after a pause that
     // grows if it keeps happening.
-    void streamLost() override {
+    void streamLost() override VINDELOR_REQUIRES(loopLock) {
         dropStream();
         connection->retryLater();
     }
 
-    void streamMoved() override {
+    void streamMoved() override VINDELOR_REQUIRES(loopLock) {
         run.streamMoved();
         settle();
     }
 
-    void streamTiming(const StreamTiming& timing) override {
+    void streamTiming(const StreamTiming& timing) override VINDELOR_REQUIRES(loopLock) {
         run.timing(timing, monotonicNow());
         settle();
     }
 
-    void dropStream() {
+    void dropStream() VINDELOR_REQUIRES(loopLock) {
         run.detach();
         stream.reset();
         quantumWatch.reset();
@@ -287,7 +294,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
     }
 
     // Once per server rate, before any play needs them: no beat waits for a conversion.
-    void prepareClips(std::uint32_t rate) {
+    void prepareClips(std::uint32_t rate) VINDELOR_REQUIRES(loopLock) {
         if (rate == clipRate) {
             return;
         }
@@ -299,7 +306,7 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
 
     // The window's thread may hand a run's first beat over meanwhile and hold the time
     // itself: read after the store, its due time wins over what was worked out before it.
-    void publish(MonotonicTime now) {
+    void publish(MonotonicTime now) VINDELOR_REQUIRES(loopLock) {
         const ClickRun::Reading reading = run.reading(now);
         const std::int64_t time = reading.time.time_since_epoch().count();
         std::int64_t origin = kNoClock;
@@ -321,13 +328,12 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
 };
 
 PulseClickOutput::PulseClickOutput() : impl_(std::make_unique<Impl>()) {
-    impl_->loop = pa_threaded_mainloop_new();
     if (impl_->loop == nullptr) {
         return;  // no sound at all, the program runs on silently
     }
     impl_->api = pa_threaded_mainloop_get_api(impl_->loop);
     pa_threaded_mainloop_set_name(impl_->loop, "vindelor-sound");
-    pa_threaded_mainloop_lock(impl_->loop);
+    impl_->loopLock.lock();
     impl_->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (impl_->wakeFd >= 0) {
         impl_->wakeEvent = impl_->api->io_new(impl_->api, impl_->wakeFd, PA_IO_EVENT_INPUT,
@@ -335,12 +341,12 @@ PulseClickOutput::PulseClickOutput() : impl_(std::make_unique<Impl>()) {
     }
     impl_->connection = std::make_unique<PulseConnection>(impl_->api, *impl_);
     impl_->connection->connect();
-    pa_threaded_mainloop_unlock(impl_->loop);
+    impl_->loopLock.unlock();
     if (pa_threaded_mainloop_start(impl_->loop) < 0) {
-        pa_threaded_mainloop_lock(impl_->loop);
+        impl_->loopLock.lock();
         impl_->stream.reset();
         impl_->connection.reset();
-        pa_threaded_mainloop_unlock(impl_->loop);
+        impl_->loopLock.unlock();
         pa_threaded_mainloop_free(impl_->loop);
         impl_->loop = nullptr;
     }
@@ -350,7 +356,7 @@ PulseClickOutput::~PulseClickOutput() {
     if (impl_->loop == nullptr) {
         return;
     }
-    pa_threaded_mainloop_lock(impl_->loop);
+    impl_->loopLock.lock();
     for (pa_time_event** timer : {&impl_->corkTimer, &impl_->lookTimer, &impl_->replyTimer}) {
         if (*timer != nullptr) {
             impl_->api->time_free(*timer);
@@ -364,7 +370,7 @@ PulseClickOutput::~PulseClickOutput() {
     impl_->stream.reset();
     impl_->quantumWatch.reset();
     impl_->connection.reset();
-    pa_threaded_mainloop_unlock(impl_->loop);
+    impl_->loopLock.unlock();
     pa_threaded_mainloop_stop(impl_->loop);
     pa_threaded_mainloop_free(impl_->loop);
 }
@@ -373,13 +379,13 @@ void PulseClickOutput::prepare(ClickClip clip, std::span<const std::uint8_t> ima
     if (impl_->loop == nullptr) {
         return;
     }
-    pa_threaded_mainloop_lock(impl_->loop);
+    impl_->loopLock.lock();
     const std::size_t i = indexOf(clip);
     impl_->images[i].assign(image.begin(), image.end());
     if (impl_->clipRate != 0) {
         impl_->clips[i] = decodeClip(impl_->images[i], impl_->clipRate);
     }
-    pa_threaded_mainloop_unlock(impl_->loop);
+    impl_->loopLock.unlock();
 }
 
 void PulseClickOutput::play(ClickClip clip, std::chrono::nanoseconds due,
@@ -427,9 +433,9 @@ bool PulseClickOutput::connected() const {
     if (impl_->loop == nullptr) {
         return false;
     }
-    pa_threaded_mainloop_lock(impl_->loop);
+    impl_->loopLock.lock();
     const bool ready = impl_->stream && impl_->stream->ready();
-    pa_threaded_mainloop_unlock(impl_->loop);
+    impl_->loopLock.unlock();
     return ready;
 }
 

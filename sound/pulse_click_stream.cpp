@@ -45,7 +45,7 @@ pa_buffer_attr attributesFor(std::int64_t sinkLatencyMs, const pa_sample_spec& f
 
 PulseClickStream::PulseClickStream(pa_mainloop_api* api, pa_context* context, std::uint32_t rate,
                                    std::int64_t latencyMs, Listener& listener)
-    : api_(api), context_(context), rate_(rate), latencyMs_(latencyMs), listener_(listener) {
+    : api_(api), context_(context), latencyMs_(latencyMs), listener_(listener) {
     const pa_sample_spec format{PA_SAMPLE_S16LE, rate, 1};
     stream_ = pa_stream_new(context, "Clicks", &format, nullptr);
     if (stream_ == nullptr) {

@@ -72,7 +72,6 @@ class PulseClickStream final : public ClickStream {
 
     pa_mainloop_api* api_;
     pa_context* context_;
-    std::uint32_t rate_;
     std::int64_t latencyMs_;
     Listener& listener_;
     pa_stream* stream_ = nullptr;
