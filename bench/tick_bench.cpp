@@ -1,7 +1,7 @@
 // What one beat costs on the window's thread, what it costs the whole process on a real
 // sound server, and what preparing a clip costs once.
-// Run: bash scripts/bench.sh (a private sound server, so the real output is measured too), or
-// build-bench/bench/tick_bench against whatever server PULSE_SERVER names.
+// Run: bash bench/rig/rig.sh --micro (on a private sound server, so that the real output is
+// measured too), or build-bench/bench/tick_bench against the server PULSE_SERVER names.
 #include <benchmark/benchmark.h>
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -9,7 +9,7 @@ namespace vindelor::rig {
 
 // Ties the samples of a recording to CLOCK_MONOTONIC. The recorders log anchors, each saying
 // that sample `frame` played at `playedNs`. PipeWire's recorder stamps every graph cycle with
-// the driver's time: exact. PulseAudio's recorder derives its anchors from the server's timing
+// the driver's time: exact. PulseAudio's derives its anchors from the server's timing
 // replies, which stray by tens of milliseconds either way around a sink's rewinds and latency
 // changes, and are exact in between. So a sample's time comes from the median of the anchors
 // within ten seconds of it: over that span even a sink clock 100 ppm off the monotonic clock
@@ -31,20 +31,7 @@ class TimeMap {
     // has no anchor within reach of it.
     std::optional<double> monotonicNsAt(double samplePosition) const;
 
-    // How much faster the sink's clock ran than the monotonic clock, in parts per million.
-    double driftPpm() const;
-    // How far the anchors strayed from the map, in ns: the median and the 95th percentile of
-    // the distance. PipeWire's are 0; PulseAudio's show how far its replies stray.
-    double medianStrayNs() const;
-    double wideStrayNs() const;
-
-    bool empty() const { return anchors_.empty(); }
-
   private:
-    double baseNs(const Anchor& anchor) const;
-    std::optional<double> baseNear(double samplePosition) const;
-    std::vector<double> strays() const;
-
     std::vector<Anchor> anchors_;
     double rate_;
 };

@@ -1,12 +1,9 @@
-#include "bench/rig/click_detector.h"
+#include "bench/rig/recording.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "bench/rig/click_classifier.h"
-#include "bench/rig/click_track.h"
 
 namespace vindelor::rig {
 namespace {

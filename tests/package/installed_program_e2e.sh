@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The installed program, started as a desktop starts it, by the Exec line of its desktop
-# entry, through the end-to-end test on a private PulseAudio (tests/e2e/real_program_e2e.sh).
+# entry, through the end-to-end checks on a private PulseAudio (bench/rig/rig.sh --check).
 #
 #   installed_program_e2e.sh RIG_BIN [DESKTOP_ENTRY]
 #
@@ -19,4 +19,5 @@ done
 ((${#command[@]} == 1)) || { echo "FAILED: Exec=${words[*]}: not one program" >&2; exit 1; }
 program="$(command -v "${command[0]}")" || { echo "FAILED: ${command[0]} is not on the PATH" >&2; exit 1; }
 echo "starting $program, the Exec line of $entry"
-exec bash "$(dirname "$0")/../e2e/real_program_e2e.sh" pulseaudio "$program" "$1"
+exec bash "$(dirname "$0")/../../bench/rig/rig.sh" --check --servers pulseaudio --program "$program" \
+    --rig "$1/rig"

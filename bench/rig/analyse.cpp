@@ -1,0 +1,327 @@
+// Finds the clicks in a recording and reports, as key=value lines, how steady they were and
+// when they sounded against the presses that started and stopped them.
+//
+//   rig analyse --wav rec.wav --timing rec.timing --bpm 120 [--presses FILE] [--grid NS]
+//
+// FILE holds one line per run, "start_ns [stop_ns [bpm]]": the CLOCK_MONOTONIC times at which
+// Start and Stop reached the X server, and the run's tempo if not --bpm. Intervals are
+// measured within each run, in the recording's own samples (the sink's clock); the program's
+// clicks after a Stop are counted and kept out of them. Reference clicks ('R', the rig's own
+// regular track) are measured apart: a machine that holds the sink back moves them too.
+//
+// A PulseAudio sink plays a run's first click at once by rewinding: it mixes again what it
+// had already mixed ahead. Its monitor cannot show that: it hands out what it had before the
+// rewind, and the first click comes out without its start. Such a click is dated back by what
+// is missing of it (counted as "rewound"). For the same reason a click taken back at Stop
+// may show as a fragment; fragments after Stop are counted apart from clicks.
+//
+// With --grid NS, how far the program's clicks lie from the grid of beats through NS at the
+// first run's tempo (grid_worst_ms): a run that goes on over a lost server keeps its grid.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/rig/recording.h"
+#include "bench/rig/rig.h"
+#include "bench/rig/time_map.h"
+
+namespace vindelor::rig {
+namespace {
+
+constexpr double kNever = std::numeric_limits<double>::infinity();
+// Half the shortest clip, the normal click's 34 ms: anything shorter is a part of one.
+constexpr double kShortestClickMs = 17;
+
+struct Run {
+    double startNs = -kNever;
+    double stopNs = kNever;
+    int bpm = 0;
+};
+
+std::vector<Run> readRuns(const std::string& path, int bpm) {
+    if (path.empty()) {
+        return {Run{.bpm = bpm}};
+    }
+    std::ifstream file(path);
+    if (!file) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::vector<Run> runs;
+    for (std::string line; std::getline(file, line);) {
+        std::istringstream fields(line);
+        long long start = 0;
+        long long stop = 0;
+        if (fields >> start) {
+            Run& run = runs.emplace_back(Run{static_cast<double>(start), kNever, bpm});
+            if (fields >> stop && stop > 0) {
+                run.stopNs = static_cast<double>(stop);
+            }
+            fields >> run.bpm;
+        }
+    }
+    return runs;
+}
+
+double median(std::vector<double> values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::ranges::nth_element(values, middle);
+    return *middle;
+}
+
+// Each clip reaches the onset level at its own distance from its first sample: the offset of
+// `kind` against the normal click. Beat k of a steady run sits llround(k * nominal) samples
+// after the first; what an onset lies beyond that is the offset of its kind (plus the first
+// click's). The median keeps a stray click from moving it.
+double offsetAgainstNormal(const std::vector<DetectedClick>& clicks, ClickKind kind,
+                           double nominal) {
+    std::map<ClickKind, std::vector<double>> residuals;
+    for (std::size_t k = 0; k < clicks.size(); ++k) {
+        residuals[clicks[k].kind].push_back(clicks[k].onset - clicks[0].onset -
+                                            std::round(static_cast<double>(k) * nominal));
+    }
+    return residuals[kind].empty() || residuals[ClickKind::normal].empty()
+               ? 0
+               : median(residuals[kind]) - median(residuals[ClickKind::normal]);
+}
+
+// How steady a run at one tempo was: the worst deviation of an interval from the nominal,
+// whole, in samples, and the span from first to last click.
+struct Steadiness {
+    int intervals = 0;
+    double spanSamples = 0;
+    double worstSamples = 0;
+};
+Steadiness steadiness(const std::vector<DetectedClick>& clicks, int bpm, double rate) {
+    Steadiness result;
+    if (clicks.size() < 2) {
+        return result;
+    }
+    const double nominal = rate * 60 / bpm;
+    std::map<ClickKind, double> offsets;
+    for (ClickKind kind : {ClickKind::accent, ClickKind::tripleAccent}) {
+        offsets[kind] = offsetAgainstNormal(clicks, kind, nominal);
+    }
+    std::vector<double> starts;
+    for (const DetectedClick& click : clicks) {
+        starts.push_back(click.onset - offsets[click.kind]);
+    }
+    result.intervals = static_cast<int>(starts.size()) - 1;
+    result.spanSamples = starts.back() - starts.front();
+    for (std::size_t k = 1; k < starts.size(); ++k) {
+        result.worstSamples = std::max(result.worstSamples,
+                                       std::abs(starts[k] - starts[k - 1] - std::round(nominal)));
+    }
+    return result;
+}
+
+// "(Annn)x15+An" for a pattern that repeats, once a bar has come round twice; a short one as
+// it is; a long one that does not repeat, its beginning and "irregular".
+std::string summarizePattern(const std::string& kinds) {
+    constexpr std::size_t kLongestBar = 8;
+    for (std::size_t period = 1; period <= kLongestBar && 2 * period <= kinds.size(); ++period) {
+        bool repeats = true;
+        for (std::size_t i = period; i < kinds.size() && repeats; ++i) {
+            repeats = kinds[i] == kinds[i - period];
+        }
+        if (repeats) {
+            const std::size_t whole = kinds.size() / period;
+            std::string summary = "(";
+            summary.append(kinds, 0, period).append(")x").append(std::to_string(whole));
+            if (kinds.size() % period != 0) {
+                summary.append("+").append(kinds, whole * period);
+            }
+            return summary;
+        }
+    }
+    return kinds.empty()                       ? "-"
+           : kinds.size() < 2 * kLongestBar ? kinds
+                                               : kinds.substr(0, 12) + "... irregular";
+}
+
+// A run's first click recorded without its start: of the click as recorded and each accent it
+// may be the rest of (a whole one as long as the others of its kind here, or the clip), the
+// one whose start falls nearest one interval before the next click; none if that is the
+// click as recorded.
+std::optional<DetectedClick> restoreStart(const std::vector<DetectedClick>& run,
+                                          double nominal, double rate,
+                                          const std::vector<DetectedClick>& all) {
+    const DetectedClick& cut = run.front();
+    const auto miss = [&](const DetectedClick& click) {
+        return run.size() > 1 ? std::abs(run[1].onset - click.onset - nominal) : 0.0;
+    };
+    std::optional<DetectedClick> best;
+    double bestMiss = cut.kind != ClickKind::unknown ? miss(cut) : kNever;
+    for (const auto& [kind, clipMs] : {std::pair{ClickKind::accent, 52.625},
+                                       std::pair{ClickKind::tripleAccent, 101.875}}) {
+        std::vector<double> whole;
+        for (const DetectedClick& click : all) {
+            if (click.kind == kind) {
+                whole.push_back(click.lengthMs);
+            }
+        }
+        const double wholeMs = whole.empty() ? clipMs : median(whole);
+        if (std::abs(cut.pitchHz - 902) > 0.035 * 902 || cut.lengthMs > wholeMs - 0.5) {
+            continue;
+        }
+        DetectedClick restored = cut;
+        restored.onset -= (wholeMs - cut.lengthMs) * rate / 1000;
+        restored.lengthMs = wholeMs;
+        restored.kind = kind;
+        if (miss(restored) < bestMiss) {
+            bestMiss = miss(restored);
+            best = restored;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+int analyse(Args& args) {
+    const std::string wavPath = args.required("--wav");
+    const std::string timingPath = args.required("--timing");
+    const int bpm = static_cast<int>(args.number("--bpm", 0));
+    const std::string pressesPath = args.option("--presses").value_or("");
+    const double gridNs = args.number("--grid", std::nan(""));
+    args.finish();
+    if (bpm <= 0) {
+        throw UsageError("--bpm wants a tempo");
+    }
+    const MonoRecording recording = readMonoRecording(wavPath);
+    const double rate = recording.sampleRate;
+    std::ifstream log(timingPath);
+    if (!log) {
+        throw std::runtime_error("cannot read " + timingPath);
+    }
+    const TimeMap timeMap = TimeMap::fromLog(log, rate);
+    const auto at = [&](const DetectedClick& click) {
+        return timeMap.monotonicNsAt(click.onset).value_or(std::nan(""));
+    };
+    const ClickDetectorSettings settings{.sampleRate = rate};
+    std::vector<DetectedClick> detected = detectClicks(recording.samples, settings);
+    markReferenceLeadIn(detected, rate);
+
+    std::vector<DetectedClick> program;
+    std::vector<DetectedClick> reference;
+    for (const DetectedClick& click : detected) {
+        // One that sounded as the recording began may be only its end; one still sounding as
+        // it ended, only its beginning.
+        if (click.onset < 0.005 * rate ||
+            static_cast<double>(recording.samples.size() - click.end) <= settings.gapMs * rate / 1000) {
+            continue;
+        }
+        if (click.kind == ClickKind::reference) {
+            reference.push_back(click);
+        } else if (click.kind != ClickKind::referencePart) {
+            program.push_back(click);
+        }
+    }
+
+    const std::vector<Run> runs = readRuns(pressesPath, bpm);
+    std::string kinds;
+    std::string runPatterns;
+    int rewound = 0;
+    int afterStop = 0;
+    int fragmentsAfterStop = 0;
+    Steadiness all;
+    std::vector<double> startLatencies;
+    std::vector<double> stopOffsets;
+    double lastClickNs = std::nan("");
+    double gridWorstMs = 0;
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        const Run& run = runs[r];
+        const double nextStart = r + 1 < runs.size() ? runs[r + 1].startNs : kNever;
+        const double stop = run.stopNs < kNever ? run.stopNs : nextStart;
+        std::vector<DetectedClick> running;
+        for (const DetectedClick& click : program) {
+            // A click up to 20 ms before the press would be the map's error, not sound.
+            if (at(click) < run.startNs - 20e6 || at(click) >= nextStart - 20e6) {
+                continue;
+            }
+            if (at(click) > stop) {
+                ++(click.lengthMs < kShortestClickMs ? fragmentsAfterStop : afterStop);
+            } else {
+                running.push_back(click);
+            }
+        }
+        if (!running.empty()) {
+            if (const auto restored = restoreStart(running, rate * 60 / run.bpm, rate, detected)) {
+                running.front() = *restored;
+                ++rewound;
+            }
+            if (run.startNs > -kNever) {
+                startLatencies.push_back((at(running.front()) - run.startNs) / 1e6);
+            }
+            if (run.stopNs < kNever) {
+                stopOffsets.push_back((at(running.back()) + 60e9 / run.bpm - run.stopNs) / 1e6);
+            }
+            lastClickNs = at(running.back());
+        }
+        runPatterns += r == 0 ? "" : ",";
+        for (const DetectedClick& click : running) {
+            kinds += static_cast<char>(click.kind);
+            runPatterns += static_cast<char>(click.kind);
+            if (!std::isnan(gridNs)) {
+                const double off = std::remainder(at(click) - gridNs, 60e9 / runs.front().bpm);
+                gridWorstMs = std::max(gridWorstMs, std::abs(off) / 1e6);
+            }
+        }
+        const Steadiness steady = steadiness(running, run.bpm, rate);
+        all.intervals += steady.intervals;
+        all.spanSamples += steady.spanSamples;
+        all.worstSamples = std::max(all.worstSamples, steady.worstSamples);
+    }
+
+    std::printf("clicks=%zu\nrewound_first_clicks=%d\n", kinds.size(), rewound);
+    std::printf("pattern=%s\npattern_summary=%s\npattern_runs=%s\n", kinds.c_str(),
+                summarizePattern(kinds).c_str(), runPatterns.c_str());
+    if (all.intervals > 0) {
+        std::printf("mean_interval_ms=%.6f\n", all.spanSamples / all.intervals * 1000 / rate);
+        std::printf("worst_deviation_samples=%.3f\nworst_deviation_ms=%.4f\n", all.worstSamples,
+                    all.worstSamples * 1000 / rate);
+    }
+    if (!startLatencies.empty()) {
+        std::ranges::sort(startLatencies);
+        const double least = startLatencies.front();
+        const double most = startLatencies.back();
+        if (startLatencies.size() == 1) {
+            std::printf("start_latency_ms=%.2f\n", least);
+        } else {
+            std::printf("start_latency_ms=%.1f / %.1f / %.1f\n", least,
+                        startLatencies[startLatencies.size() / 2], most);
+        }
+    }
+    if (!stopOffsets.empty()) {
+        std::printf("stop_before_beat_ms=");
+        for (std::size_t k = 0; k < stopOffsets.size(); ++k) {
+            std::printf(k == 0 ? "%.2f" : ",%.2f", stopOffsets[k]);
+        }
+        std::printf("\n");
+    }
+    if (!pressesPath.empty()) {
+        std::printf("clicks_after_stop=%d\nfragments_after_stop=%d\n", afterStop,
+                    fragmentsAfterStop);
+    }
+    if (!std::isnan(lastClickNs)) {
+        std::printf("last_click_ns=%.0f\n", lastClickNs);
+    }
+    if (!std::isnan(gridNs) && !kinds.empty()) {
+        std::printf("grid_worst_ms=%.3f\n", gridWorstMs);
+    }
+    std::printf("reference_clicks=%zu\n", reference.size());
+    if (reference.size() >= 2) {
+        std::printf("reference_worst_deviation_samples=%.3f\n",
+                    steadiness(reference, bpm, rate).worstSamples);
+    }
+    return 0;
+}
+
+}  // namespace vindelor::rig
