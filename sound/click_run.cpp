@@ -11,6 +11,7 @@ ClickRun::ClickRun(const std::array<ClipSamples, 3>& clips, Listener& listener)
 
 void ClickRun::attach(ClickStream& stream, FrameRate rate, bool pipeWire) {
     stream_ = &stream;
+    ++streams_;
     ready_ = false;
     playing_ = false;
     pipeWire_ = pipeWire;
@@ -58,6 +59,7 @@ void ClickRun::timing(const StreamTiming& reply, MonotonicTime now) {
                 waiting_.reset();
                 placement_.anchorAt(first, reply.readFrame,
                                     static_cast<Frames>(clips_[first.clip].size()));
+                note(FrameLog::Kind::Anchor, reply.readFrame, first.due, now);
                 listener_.beatWritten(first);
             }
             return;  // a corked stream's read index is no point of its clock
@@ -110,6 +112,7 @@ void ClickRun::stop(const OutputRequest& stop, MonotonicTime now) {
     }
     if (const auto withdrawn = placement_.withdrawAfter(stop)) {
         stream_->write(withdrawn->frame, withdrawn->frame + withdrawn->silenceFrames, {});
+        note(FrameLog::Kind::Withdrawn, withdrawn->frame, stop.due, now);
     }
     corkAt_ = now + kCorkDelay;
 }
@@ -210,6 +213,7 @@ void ClickRun::placeWaiting(MonotonicTime now) {
     if (const auto frame = placement_.anchor(beat, static_cast<Frames>(clip.size()), now,
                                              !pipeWire_, mayMove)) {
         writeClick(*frame, clip, 0, now);
+        note(FrameLog::Kind::Anchor, *frame, beat.due, now);
         listener_.beatWritten(beat);
     }
 }
@@ -219,7 +223,14 @@ void ClickRun::placeBeat(const OutputRequest& beat, MonotonicTime now) {
     const ClickTrack::Write write =
         placement_.place(beat, static_cast<Frames>(clip.size()), now, !pipeWire_);
     writeClick(write.frame, clip, write.silenceFrames, now);
+    note(FrameLog::Kind::Click, write.frame, beat.due, now);
     listener_.beatWritten(beat);
+}
+
+void ClickRun::note(FrameLog::Kind kind, Frames frame, BeatTime due, MonotonicTime now) {
+    if (frameLog_ != nullptr) {
+        frameLog_->note(kind, streams_, frame, due, now);
+    }
 }
 
 // The click, zeros over what an earlier one still had, and zeros on to where the queue is full

@@ -8,6 +8,7 @@
 #include "beat_placement.h"
 #include "click_stream.h"
 #include "clip_decoder.h"
+#include "frame_log.h"
 #include "request_ring.h"
 
 namespace vindelor {
@@ -95,6 +96,9 @@ class ClickRun {
     std::optional<MonotonicTime> replyAt(MonotonicTime now) const;
     void replyDue(MonotonicTime now);
 
+    // Where the clicks went, noted in `log` from now on (the timing rig's); none: nowhere.
+    void setFrameLog(FrameLog* log) { frameLog_ = log; }
+
     Phase phase() const;
     Reading reading(MonotonicTime now) const;
     std::chrono::nanoseconds lead() const { return placement_.lead(); }
@@ -106,6 +110,7 @@ class ClickRun {
     void placeBeat(const OutputRequest& beat, MonotonicTime now);
     void writeClick(Frames frame, const ClipSamples& clip, Frames silenceAfter,
                     MonotonicTime now);
+    void note(FrameLog::Kind kind, Frames frame, BeatTime due, MonotonicTime now);
     bool clockTooCoarse() const;
 
     const std::array<ClipSamples, 3>& clips_;
@@ -125,6 +130,8 @@ class ClickRun {
     std::optional<MonotonicTime> gridSince_;
     bool replyAsked_ = false;
     std::optional<MonotonicTime> corkAt_;
+    FrameLog* frameLog_ = nullptr;
+    std::uint32_t streams_ = 0;  // made so far, for the frame log
 };
 
 }  // namespace vindelor

@@ -88,6 +88,8 @@ struct PulseClickOutput::Impl final : PulseConnection::Listener,
     std::uint32_t clipRate VINDELOR_GUARDED_BY(loopLock) = 0;
 
     ClickRun run VINDELOR_GUARDED_BY(loopLock){clips, *this};
+    // The timing rig's record of every click written, if it asks for one.
+    const std::unique_ptr<FrameLog> frameLog = FrameLog::fromEnvironment();
 
     // For the window's thread: the beat time as an offset from the monotonic clock, kNoClock,
     // or kHeld with the time held in heldNs; and the lead.
@@ -334,6 +336,7 @@ PulseClickOutput::PulseClickOutput() : impl_(std::make_unique<Impl>()) {
     impl_->api = pa_threaded_mainloop_get_api(impl_->loop);
     pa_threaded_mainloop_set_name(impl_->loop, "vindelor-sound");
     impl_->loopLock.lock();
+    impl_->run.setFrameLog(impl_->frameLog.get());
     impl_->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (impl_->wakeFd >= 0) {
         impl_->wakeEvent = impl_->api->io_new(impl_->api, impl_->wakeFd, PA_IO_EVENT_INPUT,
