@@ -2,6 +2,7 @@
 // when they sounded against the presses that started and stopped them.
 //
 //   rig analyse --wav rec.wav --timing rec.timing --bpm 120 [--presses FILE] [--grid NS]
+//               [--frames FILE]
 //
 // FILE holds one line per run, "start_ns [stop_ns [bpm]]": the CLOCK_MONOTONIC times at which
 // Start and Stop reached the X server, and the run's tempo if not --bpm. Intervals are
@@ -17,11 +18,18 @@
 //
 // With --grid NS, how far the program's clicks lie from the grid of beats through NS at the
 // first run's tempo (grid_worst_ms): a run that goes on over a lost server keeps its grid.
+//
+// With --frames FILE, the program's own log of where it wrote each click (VINDELOR_FRAME_LOG):
+// whether every click went on its run's grid to the frame (written_off_grid, a fault of
+// ours), and how far what the sink played strays from what was written
+// (played_vs_written_worst_samples, the server's), with the clicks heard that were never
+// written and those written but not heard.
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <map>
 #include <optional>
@@ -183,6 +191,129 @@ std::optional<DetectedClick> restoreStart(const std::vector<DetectedClick>& run,
     return best;
 }
 
+struct Written {
+    char kind;
+    unsigned stream;
+    long long frame;
+    long long dueNs;
+    long long atNs;
+};
+
+std::vector<Written> readFrameLog(const std::string& path) {
+    std::ifstream file(path);
+    if (!file) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::vector<Written> log;
+    for (std::string line; std::getline(file, line);) {
+        std::istringstream fields(line);
+        Written w{};
+        if (line.front() != '#' && fields >> w.kind >> w.stream >> w.frame >> w.dueNs >> w.atNs) {
+            log.push_back(w);
+        }
+    }
+    return log;
+}
+
+// Ours: a click off its run's grid. Each click of a stream lies its beat's distance in time
+// from the click the grid hangs from, rounded once, unless it was written late.
+void judgeWrittenClicks(const std::vector<Written>& log, double rate) {
+    int offGrid = 0;
+    long long worst = 0;
+    const Written* anchor = nullptr;
+    for (const Written& w : log) {
+        if (w.kind == 'a' || (anchor != nullptr && anchor->stream != w.stream)) {
+            anchor = w.kind == 'a' ? &w : nullptr;
+        } else if (w.kind == 'c' && anchor != nullptr) {
+            const long long off = w.frame - anchor->frame -
+                                  std::llround(static_cast<double>(w.dueNs - anchor->dueNs) * rate / 1e9);
+            offGrid += off != 0 ? 1 : 0;
+            worst = std::max(worst, std::abs(off));
+        }
+    }
+    std::printf("written_off_grid=%d\nwritten_worst_off_frames=%lld\n", offGrid, worst);
+}
+
+// The server's: what the sink played against what was written. Within a run, a click heard
+// at sample O of the recording was written at frame O - d for one d (a corked stream stops
+// between runs); the d that pairs the most clicks is taken. Each clip reaches the onset
+// level at its own distance from its start, taken out per kind. A run's first click is paired
+// but not placed: on PulseAudio it sounds by a rewind, and is recorded without its start. A click sounds after
+// it was written, and no later than the longest lead after: that keeps runs of the same
+// pattern apart.
+void judgePlayedClicks(const std::vector<Written>& log, const std::vector<DetectedClick>& heard,
+                       const std::function<double(const DetectedClick&)>& heardNs,
+                       std::size_t samples, double rate) {
+    // How much of its start a click heard may lack, in samples.
+    const auto lacks = [&](const DetectedClick& h) {
+        return std::max(0.0, clipLengthMs(h.kind) - h.lengthMs) * rate / 1000;
+    };
+    std::vector<std::vector<const Written*>> runs;  // the clicks that sound, run by run
+    for (const Written& w : log) {
+        if (w.kind == 'a') {
+            runs.emplace_back();
+        }
+        if (w.kind == 'w' && !runs.empty()) {
+            std::erase_if(runs.back(), [&](const Written* c) { return c->frame >= w.frame; });
+        } else if (w.kind != 'w' && !runs.empty() &&
+                   (runs.back().empty() || runs.back().front()->stream == w.stream)) {
+            runs.back().push_back(&w);
+        }
+    }
+    std::vector<bool> paired(heard.size());
+    std::map<ClickKind, std::vector<double>> residuals;
+    int unheard = 0;
+    for (const std::vector<const Written*>& run : runs) {
+        const auto soundsAfter = [&](const DetectedClick& h, const Written* c) {
+            const double late = heardNs(h) - static_cast<double>(c->atNs);
+            return late > -20e6 && late < 600e6;
+        };
+        const auto match = [&](const Written* c, double d) {
+            return std::ranges::find_if(heard, [&](const DetectedClick& h) {
+                return h.onset > c->frame + d - 8 && h.onset < c->frame + d + 8 + lacks(h) &&
+                       soundsAfter(h, c);
+            });
+        };
+        const auto pairs = [&](double d) {
+            return std::ranges::count_if(run, [&](const Written* c) { return match(c, d) != heard.end(); });
+        };
+        double best = 0;
+        long bestPairs = 0;
+        for (const DetectedClick& h : heard) {
+            for (const Written* c : run) {
+                if (const long n = c == run.front() || !soundsAfter(h, c) ? 0 : pairs(h.onset - c->frame);
+                    n > bestPairs) {
+                    best = h.onset - c->frame;
+                    bestPairs = n;
+                }
+            }
+        }
+        if (bestPairs < std::min<long>(2, std::ssize(run))) {
+            continue;  // none of this run's clicks is in the recording
+        }
+        for (const Written* c : run) {
+            const double at = c->frame + best;
+            if (const auto h = match(c, best); h != heard.end()) {
+                paired[static_cast<std::size_t>(h - heard.begin())] = true;
+                if (c != run.front()) {
+                    residuals[h->kind].push_back(h->onset - at);
+                }
+            } else if (at > 0 && at < static_cast<double>(samples)) {
+                ++unheard;
+            }
+        }
+    }
+    double worst = 0;
+    for (auto& [kind, values] : residuals) {
+        const double middle = median(values);
+        for (const double r : values) {
+            worst = std::max(worst, std::abs(r - middle));
+        }
+    }
+    std::printf("played_vs_written_worst_samples=%.3f\nwritten_not_heard=%d\nheard_not_written=%zd\n",
+                worst, unheard, std::ranges::count(paired, false));
+}
+
 }  // namespace
 
 int analyse(Args& args) {
@@ -190,6 +321,7 @@ int analyse(Args& args) {
     const std::string timingPath = args.required("--timing");
     const int bpm = static_cast<int>(args.number("--bpm", 0));
     const std::string pressesPath = args.option("--presses").value_or("");
+    const std::string framesPath = args.option("--frames").value_or("");
     const double gridNs = args.number("--grid", std::nan(""));
     args.finish();
     if (bpm <= 0) {
@@ -235,6 +367,7 @@ int analyse(Args& args) {
     std::vector<double> startLatencies;
     std::vector<double> stopOffsets;
     double lastClickNs = std::nan("");
+    std::vector<DetectedClick> heard;  // the program's, in the runs, as judged
     double gridWorstMs = 0;
     for (std::size_t r = 0; r < runs.size(); ++r) {
         const Run& run = runs[r];
@@ -264,6 +397,7 @@ int analyse(Args& args) {
                 stopOffsets.push_back((at(running.back()) + 60e9 / run.bpm - run.stopNs) / 1e6);
             }
             lastClickNs = at(running.back());
+            heard.insert(heard.end(), running.begin(), running.end());
         }
         runPatterns += r == 0 ? "" : ",";
         for (const DetectedClick& click : running) {
@@ -315,6 +449,11 @@ int analyse(Args& args) {
     }
     if (!std::isnan(gridNs) && !kinds.empty()) {
         std::printf("grid_worst_ms=%.3f\n", gridWorstMs);
+    }
+    if (!framesPath.empty()) {
+        const std::vector<Written> log = readFrameLog(framesPath);
+        judgeWrittenClicks(log, rate);
+        judgePlayedClicks(log, heard, at, recording.samples.size(), rate);
     }
     std::printf("reference_clicks=%zu\n", reference.size());
     if (reference.size() >= 2) {

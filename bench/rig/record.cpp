@@ -32,7 +32,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -297,7 +296,6 @@ struct PipeWireRecorder {
     std::uint64_t filled = 0;  // frames of missed time, written as silence
     std::int64_t nextNs = 0;   // when the next cycle is due if none was missed
     bool started = false;
-    std::map<std::uint32_t, std::uint64_t> quanta;  // cycle size -> cycles
 };
 
 void onProcess(void* userdata) {
@@ -321,7 +319,6 @@ void onProcess(void* userdata) {
         recorder.files->anchor(static_cast<long long>(recorder.files->frames()), time.now, count);
         recorder.files->write(
             static_cast<const float*>(data.data) + data.chunk->offset / sizeof(float), count);
-        ++recorder.quanta[count];
         recorder.nextNs = time.now + static_cast<std::int64_t>(count) * 1'000'000'000 / kRate;
         announce(recorder.started);
     }
@@ -375,10 +372,6 @@ int recordPipeWire(const std::string& sink, std::uint32_t latency, RecordingFile
     pw_stream_destroy(recorder.stream);
     pw_main_loop_destroy(recorder.loop);
     pw_deinit();
-    for (const auto& [quantum, cycles] : recorder.quanta) {  // as the timing table shows it
-        files.note("quantum " + std::to_string(quantum) + ": " + std::to_string(cycles) +
-                   " cycles");
-    }
     files.note("frames " + std::to_string(files.frames()) + ", missed time filled with " +
                std::to_string(recorder.filled) + " frames");
     return status;

@@ -112,6 +112,11 @@ std::vector<DetectedClick> detectClicks(std::span<const float> x,
     return clicks;
 }
 
+double clipLengthMs(ClickKind kind) {
+    const ClickKind whole = kind == ClickKind::referencePart ? ClickKind::reference : kind;
+    return whole == ClickKind::unknown ? 0 : clipFor(static_cast<char>(whole)).lengthMs;
+}
+
 ClickKind classifyClick(double pitchHz, double lengthMs) {
     const auto is = [&](Clip clip) {
         return near(pitchHz, clip.pitchHz, kPitchTolerance) &&

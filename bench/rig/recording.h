@@ -43,6 +43,9 @@ struct ClickDetectorSettings {
 std::vector<DetectedClick> detectClicks(std::span<const float> samples,
                                         const ClickDetectorSettings& settings = {});
 
+// How long a whole clip of `kind` is; 0 for the unknown.
+double clipLengthMs(ClickKind kind);
+
 // The accents are pitched about 8 % above the normal click and differ from each other in
 // length only. A click cut short (as at Stop) comes out unknown; a reference click cut short,
 // as a part of one.

@@ -97,7 +97,7 @@ const Command kCommands[] = {
     {"now", now, "                      the monotonic clock, in ns"},
     {"record", record,
      "--server pulseaudio|pipewire --sink NAME --wav FILE --log FILE [--latency FRAMES]"},
-    {"analyse", analyse, "--wav FILE --timing FILE --bpm N [--presses FILE] [--grid NS]"},
+    {"analyse", analyse, "--wav FILE --timing FILE --bpm N [--presses FILE] [--grid NS] [--frames FILE]"},
     {"drive", drive,
      "use-devices | wait-window TITLE SECONDS | focus TITLE\n"
      "          | click TITLE X Y [--at NS] | keys TITLE KEY... [--at NS]"},

@@ -55,7 +55,7 @@ fi
 
 # --- processes: everything started here is ended on exit, newest first ----------------------
 
-PIDS=() DIR="" KEEP="${RIG_KEEP:-0}" failures=0
+PIDS=() DIR="" KEEP="${RIG_KEEP:-0}" failures=0 programs=0 FRAMES=""
 fail() { echo "rig: $*" >&2 && exit 1; }
 spawn() {  # spawn NAME CMD...: in the background, logging to $DIR/NAME.log; sets LAST
     local name="$1" && shift
@@ -218,13 +218,22 @@ record() {
 }
 end_record() { stop "$RECORDER" || fail "the recording $REC.wav is not whole"; }
 # analyse NAME BPM [ARG...]: judges the recording against $DIR/NAME.presses ("start_ns
-# stop_ns bpm" per run) into $DIR/NAME.txt, read back by `value KEY`.
+# stop_ns bpm" per run) into $DIR/NAME.txt, read back by `value KEY`; and against where the
+# program wrote its clicks, once it has ended and left its frame log.
 analyse() {
+    local frames=()
+    [[ -f "$FRAMES" ]] && frames=(--frames "$FRAMES")
     RESULT="$DIR/$1.txt"
     "$rig" analyse --wav "$REC.wav" --timing "$REC.timing" --bpm "$2" --presses "$DIR/$1.presses" \
-        "${@:3}" >"$RESULT"
+        "${frames[@]}" "${@:3}" >"$RESULT"
     [[ "$mode" == check ]] && sed "s/^/  $1: /" "$RESULT"
     return 0
+}
+# The frame log against the recording: ours to the frame, the server's to a sample.
+check_frames() {
+    check "$1: every click written on its run's grid, to the frame" "$(value written_off_grid) == 0"
+    check "$1: the sink played every click where it was written, and no other" \
+        "$(value played_vs_written_worst_samples) <= 1 && $(value heard_not_written) == 0"
 }
 value() { sed -n "s/^$1=//p" "${2:-$RESULT}"; }
 # The graph's cycles as "count x frames", from PipeWire's recorder; its most frequent quantum.
@@ -252,7 +261,8 @@ set_tempo() {
 }
 start_program() {
     local i
-    spawn program "$program" && PROGRAM=$LAST
+    FRAMES="$DIR/program-$((++programs)).frames"  # where it wrote its clicks, as it ends
+    spawn program env VINDELOR_FRAME_LOG="$FRAMES" "$program" && PROGRAM=$LAST
     for ((i = 0; i < 30; i++)); do
         "$rig" drive wait-window "$TITLE" 0.5 2>/dev/null && break
         kill -0 "$PROGRAM" 2>/dev/null || fail "the program ended before its window showed: $(cat "$DIR/program.log")"
@@ -328,8 +338,8 @@ long() {  # long BPM SECONDS
     close_program && sleep 0.3 && end_record
     [[ "$SERVER" == pipewire ]] && q="$(quantum)"
     echo "$start $stop $bpm" >"$DIR/$name.presses"
-    analyse "$name" "$bpm"
-    row runs "$bpm BPM, ${seconds} s | $(value clicks) | $(value pattern_summary) | $(value mean_interval_ms) | $(value worst_deviation_samples) | $(value reference_worst_deviation_samples) | $(value start_latency_ms) | $(value clicks_after_stop) | $(percent "$c0" "$c1" "$t0" "$t1") | $(percent "$c2" "$c3" "$t2" "$t3") | $rss | $latency | $q"
+    analyse "$name" "$bpm" && check_frames "$bpm BPM"
+    row runs "$bpm BPM, ${seconds} s | $(value clicks) | $(value pattern_summary) | $(value mean_interval_ms) | $(value worst_deviation_samples) | $(value written_off_grid) / $(value played_vs_written_worst_samples) | $(value reference_worst_deviation_samples) | $(value start_latency_ms) | $(value clicks_after_stop) | $(percent "$c0" "$c1" "$t0" "$t1") | $(percent "$c2" "$c3" "$t2" "$t3") | $rss | $latency | $q"
     check "$bpm BPM: the accent, then normal clicks, bar after bar" "\"$(value pattern)\" ~ /^(Annn)+(A|An|Ann)?$/"
     check "$bpm BPM: every interval within 1 ms, the first included" "$(value worst_deviation_ms) <= 1"
     check "$bpm BPM: no click after Stop" "$(value clicks_after_stop) == 0"
@@ -369,7 +379,7 @@ lost() {
     ahead="$(sink_latency now)"
     record "$name" && sleep 6
     end_record && close_program
-    analyse "$name" 120 --grid "$grid"
+    analyse "$name" 120 --grid "$grid" && check_frames lost
     row losses "$ahead | $(value start_latency_ms) | $(value clicks) | $(value pattern_summary) | $(value worst_deviation_samples) | $(value grid_worst_ms)"
     # A PulseAudio null sink that has just started has mixed two seconds ahead, which it
     # cannot take back: the first click goes beyond it, on the grid.
@@ -389,7 +399,7 @@ stopped() {
     start=$(press START) && sleep 3
     echo "$start $(press START) 120" >"$DIR/$name.presses"
     sleep 0.3 && close_program && end_record
-    analyse "$name" 120
+    analyse "$name" 120 && check_frames stopped
     row stops "$(value start_latency_ms) | $(value pattern_summary) | $(value worst_deviation_samples)"
     check "stopped: the accent first" "substr(\"$(value pattern)\", 1, 1) == \"A\""
     check "stopped: within 2 s of Start" "$(value start_latency_ms) <= 2000"
@@ -408,7 +418,7 @@ late() {
     echo "$(now) 0 120" >"$DIR/$name.presses"
     kill -CONT "$PROGRAM" && sleep 5
     end_record && close_program
-    analyse "$name" 120
+    analyse "$name" 120 && check_frames late
     row lates "$(value start_latency_ms) | $(value clicks) | $(value pattern_summary) | $(value worst_deviation_samples)"
     check "late: the accent, then normal clicks" "substr(\"$(value pattern)\", 1, 4) == \"Annn\""
     check "late: the accent within 2 s of the server's answer" "$(value start_latency_ms) <= 2000"
@@ -428,7 +438,7 @@ other() {
         echo "$start $(press START --at $((start + 1100000000))) 120" >>"$DIR/$name.presses"
     done
     sleep 0.5 && close_program && end_record
-    analyse "$name" 120
+    analyse "$name" 120 && check_frames "other sound"
     [[ "$SERVER" == pipewire ]] && q="$(cycles)"
     row others "$q | $(value pattern_runs | tr ',' ' ') | $(value worst_deviation_samples) | $(value start_latency_ms) | $(value reference_clicks) | $(value reference_worst_deviation_samples)"
     check "other sound: each run the accent, then normal clicks" "\"$(value pattern_runs)\" ~ /^An+(,An+)*$/"
@@ -502,6 +512,7 @@ for server in $servers; do
     for scenario in cpu long starts lost stopped late other; do
         [[ -n "$only" && "$only" != "$scenario" ]] && continue
         [[ "$mode" == check && "$scenario" =~ ^(cpu|starts)$ ]] && continue
+        FRAMES=""  # no program of this scenario has left its log yet
         case "$scenario" in
             long) long 120 "$run120" && long 70 "$run70" ;;
             *) "$scenario" ;;
@@ -520,7 +531,7 @@ table() {  # table HEADER ROW...
     echo && echo "| server | $header |" && echo "$header" | awk -F'|' '{ s = "|---|"; for (i = 1; i <= NF; i++) s = s "---|"; print s }'
     printf '%s\n' "$@"
 }
-table "run | clicks | pattern | mean interval (ms) | worst deviation (samples) | reference's worst (samples) | start latency (ms) | clicks after Stop | our CPU running (%) | our CPU stopped (%) | our RSS (MB) | sink latency (ms) | quantum" "${runs[@]}"
+table "run | clicks | pattern | mean interval (ms) | worst deviation (samples) | written off the grid / played against written, worst (samples) | reference's worst (samples) | start latency (ms) | clicks after Stop | our CPU running (%) | our CPU stopped (%) | our RSS (MB) | sink latency (ms) | quantum" "${runs[@]}"
 table "server CPU % (wake-ups/s), alone | with paplay playing clicks | with the program stopped | with the program running at 120 BPM | sink latency, paplay / program (ms) | the program's own CPU (%)" "${costs[@]}"
 table "bare stream's start, least / median / most (ms) | the program's start (ms) | runs (kinds heard) | Stop before the beat (ms) | clicks after Stop" "${series[@]}"
 table "the sink's own latency as it answers (ms) | first click after the server answers (ms) | clicks in 6 s | pattern | worst deviation (samples) | off the grid before (ms)" "${losses[@]}"
