@@ -26,7 +26,7 @@ class FakeClickOutput final : public ClickOutput {
 
     void prepare(ClickClip clip, std::span<const std::uint8_t> image) override {
         prepared.push_back(clip);
-        preparedBytes.emplace_back(image.begin(), image.end());
+        (void)image;
     }
     void play(ClickClip clip, std::chrono::nanoseconds due, std::chrono::nanoseconds now,
               bool startsRun) override {
@@ -36,7 +36,6 @@ class FakeClickOutput final : public ClickOutput {
     void stop(std::chrono::nanoseconds now) override { stops.push_back(now); }
 
     std::vector<ClickClip> prepared;
-    std::vector<std::vector<std::uint8_t>> preparedBytes;
     std::string heard;
     Play last{};
     std::vector<std::chrono::nanoseconds> stops;

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "timer/tick_schedule.h"
 
 namespace vindelor {
@@ -12,23 +10,20 @@ namespace {
 using namespace std::chrono_literals;
 using Write = ClickTrack::Write;
 
+// 70 BPM at 48 kHz: 41142.857 frames a beat, 2000 beats on to the frame (rounded beat by
+// beat, 286 frames late); thirty hours at 192 kHz do not overflow.
 TEST(ClickTrackTest, BeatsLandOnTheFrameOfTheirDistanceFromTheAnchorRoundedOnce) {
-    for (const int bpm : {50, 70, 200}) {
-        for (const std::uint32_t rate : {44100u, 48000u}) {
-            ClickTrack track{FrameRate(rate)};
-            TickSchedule schedule;
-            schedule.start(123456789ns, 60000.0 / bpm);
-            track.anchor(BeatTime(schedule.nextDue()), 1000, 100);
-            for (int beat = 0; beat <= 2000; ++beat) {
-                ASSERT_EQ(track.frameOf(BeatTime(schedule.nextDue())), 1000 + std::llround(beat * 60.0 * rate / bpm))
-                    << bpm << " BPM at " << rate << ", beat " << beat;
-                schedule.advance();
-            }
-        }
+    ClickTrack track{FrameRate(48000)};
+    TickSchedule schedule;
+    schedule.start(123456789ns, 60000.0 / 70);
+    track.anchor(BeatTime(schedule.nextDue()), 1000, 100);
+    for (int beat = 0; beat < 2000; ++beat) {
+        schedule.advance();
     }
-    ClickTrack track{FrameRate(192000)};  // thirty hours do not overflow
-    track.anchor(BeatTime(0ns), 0, 10);
-    EXPECT_EQ(track.frameOf(BeatTime(std::chrono::hours(30) + 1ms)), 30LL * 3600 * 192000 + 192);
+    EXPECT_EQ(track.frameOf(BeatTime(schedule.nextDue())), 1000 + 82'285'714);
+    ClickTrack longRun{FrameRate(192000)};
+    longRun.anchor(BeatTime(0ns), 0, 10);
+    EXPECT_EQ(longRun.frameOf(BeatTime(std::chrono::hours(30) + 1ms)), 30LL * 3600 * 192000 + 192);
 }
 
 TEST(ClickTrackTest, AClickCutsOffOneStillSoundingAndALateOneSoundsWholeAsSoonAsItCan) {

@@ -55,6 +55,7 @@ class TempoControlTest : public QObject {
         QTest::newRow("Enter on pasted letters keeps the tempo") << 120 << paste("abc") << 120;
         QTest::newRow("spin up at 120 gives 125") << 120 << click(SpinUp) << 125;
         QTest::newRow("spin up at 198 is held at 200") << 198 << click(SpinUp) << 200;
+        QTest::newRow("spin down at 120 gives 115") << 120 << click(SpinDown) << 115;
         QTest::newRow("spin down at 52 is held at 50") << 52 << click(SpinDown) << 50;
         QTest::newRow("up-down up at 77 gives 78") << 77 << click(UpDownUp) << 78;
         QTest::newRow("up-down up at 200 stays at 200") << 200 << click(UpDownUp) << 200;
