@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 namespace vindelor {
 
@@ -20,6 +21,12 @@ constexpr std::int64_t kIdleLatencyMs = PulseClickStream::kQueue.count() - 4;
 // seconds, which a sink's clock 100 ppm off strays from by 0.2 ms.
 constexpr std::array<pa_usec_t, 5> kEarlyRepliesMs = {30, 40, 80, 150, 700};  // after the last
 constexpr pa_usec_t kReplyEveryMs = 2000;
+
+// The PulseClickStreams alive, for owner(). Loop lock held.
+std::vector<const void*>& liveStreams() {
+    static std::vector<const void*> live;
+    return live;
+}
 
 void release(pa_operation* operation) {
     if (operation != nullptr) {
@@ -46,6 +53,7 @@ pa_buffer_attr attributesFor(std::int64_t sinkLatencyMs, const pa_sample_spec& f
 PulseClickStream::PulseClickStream(pa_mainloop_api* api, pa_context* context, std::uint32_t rate,
                                    std::int64_t latencyMs, Listener& listener)
     : api_(api), context_(context), latencyMs_(latencyMs), listener_(listener) {
+    liveStreams().push_back(this);
     const pa_sample_spec format{PA_SAMPLE_S16LE, rate, 1};
     stream_ = pa_stream_new(context, "Clicks", &format, nullptr);
     if (stream_ == nullptr) {
@@ -63,6 +71,7 @@ PulseClickStream::PulseClickStream(pa_mainloop_api* api, pa_context* context, st
 }
 
 PulseClickStream::~PulseClickStream() {
+    std::erase(liveStreams(), this);
     if (timingTimer_ != nullptr) {
         api_->time_free(timingTimer_);
     }
@@ -75,8 +84,17 @@ PulseClickStream::~PulseClickStream() {
     }
 }
 
+PulseClickStream* PulseClickStream::owner(pa_stream* stream, void* user) {
+    auto* self = static_cast<PulseClickStream*>(user);
+    const bool alive = std::ranges::find(liveStreams(), user) != liveStreams().end();
+    return alive && self->stream_ == stream ? self : nullptr;
+}
+
 void PulseClickStream::onState(pa_stream* stream, void* user) {
-    auto* self = static_cast<PulseClickStream*>(user);  // loop lock held
+    PulseClickStream* self = owner(stream, user);  // loop lock held
+    if (self == nullptr) {
+        return;
+    }
     switch (pa_stream_get_state(stream)) {
         case PA_STREAM_READY:
             self->ready_ = true;
@@ -108,8 +126,11 @@ void PulseClickStream::onWrite(pa_stream* stream, std::size_t bytes, void*) {
     }
 }
 
-void PulseClickStream::onMoved(pa_stream*, void* user) {
-    auto* self = static_cast<PulseClickStream*>(user);  // loop lock held
+void PulseClickStream::onMoved(pa_stream* stream, void* user) {
+    PulseClickStream* self = owner(stream, user);  // loop lock held
+    if (self == nullptr) {
+        return;
+    }
     self->listener_.streamMoved();
     self->askTiming();
 }
@@ -177,7 +198,10 @@ std::uint64_t PulseClickStream::askTiming() {
 }
 
 void PulseClickStream::onTiming(pa_stream* stream, int success, void* user) {
-    auto* self = static_cast<PulseClickStream*>(user);  // loop lock held
+    PulseClickStream* self = owner(stream, user);  // loop lock held
+    if (self == nullptr) {
+        return;
+    }
     const std::uint64_t number = ++self->answered_;
     const pa_timing_info* timing = success != 0 ? pa_stream_get_timing_info(stream) : nullptr;
     if (timing == nullptr || timing->read_index_corrupt != 0) {

@@ -61,6 +61,10 @@ class PulseClickStream final : public ClickStream {
     std::optional<Frames> writeEnd() const override;
 
   private:
+    // The stream a callback is for, if it is still ours: libpulse keeps calling a stream that
+    // has failed (it will not let go of its callbacks) until its context is gone, and by then
+    // the PulseClickStream it called may have been dropped.
+    static PulseClickStream* owner(pa_stream* stream, void* user);
     static void onState(pa_stream* stream, void* user);
     static void onWrite(pa_stream* stream, std::size_t bytes, void* user);
     static void onMoved(pa_stream* stream, void* user);
