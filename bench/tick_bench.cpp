@@ -15,7 +15,6 @@
 #include "engine/beat_engine.h"
 #include "resources/embedded_resources.h"
 #include "sound/click_sound_bank.h"
-#include "sound/click_track.h"
 #include "sound/clip_decoder.h"
 #include "sound/pulse_click_output.h"
 
@@ -37,20 +36,6 @@ class NoInput final : public InputPump {
     void processPendingEvents() override {}
 };
 
-// Beats 500 ms apart, as at 120 BPM.
-class SteppingTiming final : public BeatTiming {
-  public:
-    std::chrono::nanoseconds dueOfCurrentBeat() const override { return due; }
-    bool currentBeatStartsRun() const override { return beat == 0; }
-    std::chrono::nanoseconds now() const override { return due; }
-    void next() {
-        ++beat;
-        due += 500ms;
-    }
-    std::int64_t beat = 0;
-    std::chrono::nanoseconds due{0};
-};
-
 class RealTimeTiming final : public BeatTiming {
   public:
     std::chrono::nanoseconds dueOfCurrentBeat() const override { return due; }
@@ -58,31 +43,6 @@ class RealTimeTiming final : public BeatTiming {
     std::chrono::nanoseconds now() const override { return due; }
     std::chrono::nanoseconds due{0};
     bool first = true;
-};
-
-// The output's own work without a server: the click's place in the stream and the copy of
-// its samples into a stream buffer.
-class MemoryOutput final : public ClickOutput {
-  public:
-    void prepare(ClickClip clip, std::span<const std::uint8_t> image) override {
-        clips[static_cast<std::size_t>(resourceIdOf(clip) - 101)] = decodeClip(image, 48000);
-    }
-    void play(ClickClip clip, std::chrono::nanoseconds due, std::chrono::nanoseconds,
-              bool startsRun) override {
-        const ClipSamples& samples = clips[static_cast<std::size_t>(resourceIdOf(clip) - 101)];
-        const auto length = static_cast<Frames>(samples.size());
-        if (startsRun) {
-            track.anchor(BeatTime(due), 0, length);
-        }
-        const ClickTrack::Write write = track.place(track.frameOf(BeatTime(due)), length, 0);
-        const auto at = static_cast<std::size_t>(write.frame) % (stream.size() - samples.size());
-        std::copy(samples.begin(), samples.end(), stream.begin() + static_cast<std::ptrdiff_t>(at));
-    }
-    void stop(std::chrono::nanoseconds) override {}
-
-    std::array<ClipSamples, 3> clips;
-    ClickTrack track{FrameRate(48000)};
-    std::vector<std::int16_t> stream = std::vector<std::int16_t>(48000);
 };
 
 // The engine and the bank on an output, wired as the window wires them, in "4 / 4".
@@ -97,18 +57,6 @@ struct BeatPath {
     ClickSoundBank bank;
     BeatEngine engine;
 };
-
-void BM_TickThroughEngineToThePlacedClick(benchmark::State& state) {
-    MemoryOutput output;
-    SteppingTiming timing;
-    BeatPath path(output, timing);
-    for (auto _ : state) {
-        path.engine.onTick();
-        timing.next();
-    }
-}
-
-BENCHMARK(BM_TickThroughEngineToThePlacedClick);
 
 // The beat's path into a real sound server's stream, beats timed on the real clock.
 struct ServerBeatPath {
