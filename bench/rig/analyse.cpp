@@ -13,8 +13,8 @@
 // A PulseAudio sink plays a run's first click at once by rewinding: it mixes again what it
 // had already mixed ahead. Its monitor cannot show that: it hands out what it had before the
 // rewind, and the first click comes out without its start. Such a click is dated back by what
-// is missing of it (counted as "rewound"). For the same reason a click taken back at Stop
-// may show as a fragment; fragments after Stop are counted apart from clicks.
+// is missing of it. For the same reason a click taken back at Stop may show as a fragment,
+// which is not counted as a click after Stop.
 //
 // With --grid NS, how far the program's clicks lie from the grid of beats through NS at the
 // first run's tempo (grid_worst_ms): a run that goes on over a lost server keeps its grid.
@@ -23,7 +23,7 @@
 // whether every click went on its run's grid to the frame (written_off_grid, a fault of
 // ours), and how far what the sink played strays from what was written
 // (played_vs_written_worst_samples, the server's), with the clicks heard that were never
-// written and those written but not heard.
+// written.
 
 #include <algorithm>
 #include <cmath>
@@ -32,7 +32,7 @@
 #include <functional>
 #include <limits>
 #include <map>
-#include <optional>
+#include <ranges>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,6 +48,11 @@ constexpr double kNever = std::numeric_limits<double>::infinity();
 // Half the shortest clip, the normal click's 34 ms: anything shorter is a part of one.
 constexpr double kShortestClickMs = 17;
 
+std::ifstream openToRead(const std::string& path) {
+    std::ifstream file(path);
+    return file ? std::move(file) : throw std::runtime_error("cannot read " + path);
+}
+
 struct Run {
     double startNs = -kNever;
     double stopNs = kNever;
@@ -58,10 +63,7 @@ std::vector<Run> readRuns(const std::string& path, int bpm) {
     if (path.empty()) {
         return {Run{.bpm = bpm}};
     }
-    std::ifstream file(path);
-    if (!file) {
-        throw std::runtime_error("cannot read " + path);
-    }
+    std::ifstream file = openToRead(path);
     std::vector<Run> runs;
     for (std::string line; std::getline(file, line);) {
         std::istringstream fields(line);
@@ -113,13 +115,10 @@ Steadiness steadiness(const std::vector<DetectedClick>& clicks, int bpm, double 
         return result;
     }
     const double nominal = rate * 60 / bpm;
-    std::map<ClickKind, double> offsets;
-    for (ClickKind kind : {ClickKind::accent, ClickKind::tripleAccent}) {
-        offsets[kind] = offsetAgainstNormal(clicks, kind, nominal);
-    }
+    const double accentOffset = offsetAgainstNormal(clicks, ClickKind::accent, nominal);
     std::vector<double> starts;
     for (const DetectedClick& click : clicks) {
-        starts.push_back(click.onset - offsets[click.kind]);
+        starts.push_back(click.onset - (click.kind == ClickKind::accent ? accentOffset : 0));
     }
     result.intervals = static_cast<int>(starts.size()) - 1;
     result.spanSamples = starts.back() - starts.front();
@@ -154,41 +153,23 @@ std::string summarizePattern(const std::string& kinds) {
                                                : kinds.substr(0, 12) + "... irregular";
 }
 
-// A run's first click recorded without its start: of the click as recorded and each accent it
-// may be the rest of (a whole one as long as the others of its kind here, or the clip), the
-// one whose start falls nearest one interval before the next click; none if that is the
-// click as recorded.
-std::optional<DetectedClick> restoreStart(const std::vector<DetectedClick>& run,
-                                          double nominal, double rate,
-                                          const std::vector<DetectedClick>& all) {
-    const DetectedClick& cut = run.front();
-    const auto miss = [&](const DetectedClick& click) {
-        return run.size() > 1 ? std::abs(run[1].onset - click.onset - nominal) : 0.0;
-    };
-    std::optional<DetectedClick> best;
-    double bestMiss = cut.kind != ClickKind::unknown ? miss(cut) : kNever;
-    for (const auto& [kind, clipMs] : {std::pair{ClickKind::accent, 52.625},
-                                       std::pair{ClickKind::tripleAccent, 101.875}}) {
-        std::vector<double> whole;
-        for (const DetectedClick& click : all) {
-            if (click.kind == kind) {
-                whole.push_back(click.lengthMs);
-            }
-        }
-        const double wholeMs = whole.empty() ? clipMs : median(whole);
-        if (std::abs(cut.pitchHz - 902) > 0.035 * 902 || cut.lengthMs > wholeMs - 0.5) {
-            continue;
-        }
-        DetectedClick restored = cut;
-        restored.onset -= (wholeMs - cut.lengthMs) * rate / 1000;
-        restored.lengthMs = wholeMs;
-        restored.kind = kind;
-        if (miss(restored) < bestMiss) {
-            bestMiss = miss(restored);
-            best = restored;
+// A run's first click recorded without its start is the rest of an accent: dated back by what
+// it lacks against the whole accents of the recording.
+bool restoreStart(DetectedClick& first, const std::vector<DetectedClick>& all, double rate) {
+    std::vector<double> whole;
+    for (const DetectedClick& click : all) {
+        if (click.kind == ClickKind::accent) {
+            whole.push_back(click.lengthMs);
         }
     }
-    return best;
+    const double wholeMs = whole.empty() ? clipLengthMs(ClickKind::accent) : median(whole);
+    if (std::abs(first.pitchHz - 902) > 0.035 * 902 || first.lengthMs > wholeMs - 0.5) {
+        return false;
+    }
+    first.onset -= (wholeMs - first.lengthMs) * rate / 1000;
+    first.lengthMs = wholeMs;
+    first.kind = ClickKind::accent;
+    return true;
 }
 
 struct Written {
@@ -200,10 +181,7 @@ struct Written {
 };
 
 std::vector<Written> readFrameLog(const std::string& path) {
-    std::ifstream file(path);
-    if (!file) {
-        throw std::runtime_error("cannot read " + path);
-    }
+    std::ifstream file = openToRead(path);
     std::vector<Written> log;
     for (std::string line; std::getline(file, line);) {
         std::istringstream fields(line);
@@ -216,38 +194,28 @@ std::vector<Written> readFrameLog(const std::string& path) {
 }
 
 // Ours: a click off its run's grid. Each click of a stream lies its beat's distance in time
-// from the click the grid hangs from, rounded once, unless it was written late.
+// from the click the grid hangs from ('a'), rounded once.
 void judgeWrittenClicks(const std::vector<Written>& log, double rate) {
     int offGrid = 0;
-    long long worst = 0;
     const Written* anchor = nullptr;
     for (const Written& w : log) {
         if (w.kind == 'a' || (anchor != nullptr && anchor->stream != w.stream)) {
             anchor = w.kind == 'a' ? &w : nullptr;
         } else if (w.kind == 'c' && anchor != nullptr) {
-            const long long off = w.frame - anchor->frame -
-                                  std::llround(static_cast<double>(w.dueNs - anchor->dueNs) * rate / 1e9);
-            offGrid += off != 0 ? 1 : 0;
-            worst = std::max(worst, std::abs(off));
+            offGrid += w.frame - anchor->frame !=
+                       std::llround(static_cast<double>(w.dueNs - anchor->dueNs) * rate / 1e9);
         }
     }
-    std::printf("written_off_grid=%d\nwritten_worst_off_frames=%lld\n", offGrid, worst);
+    std::printf("written_off_grid=%d\n", offGrid);
 }
 
-// The server's: what the sink played against what was written. Within a run, a click heard
-// at sample O of the recording was written at frame O - d for one d (a corked stream stops
-// between runs); the d that pairs the most clicks is taken. Each clip reaches the onset
-// level at its own distance from its start, taken out per kind. A run's first click is paired
-// but not placed: on PulseAudio it sounds by a rewind, and is recorded without its start. A click sounds after
-// it was written, and no later than the longest lead after: that keeps runs of the same
-// pattern apart.
+// The server's: what the sink played against what was written. Within a run a click written
+// at frame F sounds at sample F + d of the recording, one d per run (a corked stream stops
+// between runs): the d that pairs the most clicks. It sounds after it was written and no
+// later than the longest lead after, which keeps runs of one pattern apart. A run's first
+// click is paired but not placed.
 void judgePlayedClicks(const std::vector<Written>& log, const std::vector<DetectedClick>& heard,
-                       const std::function<double(const DetectedClick&)>& heardNs,
-                       std::size_t samples, double rate) {
-    // How much of its start a click heard may lack, in samples.
-    const auto lacks = [&](const DetectedClick& h) {
-        return std::max(0.0, clipLengthMs(h.kind) - h.lengthMs) * rate / 1000;
-    };
+                       const std::function<double(const DetectedClick&)>& heardNs, double rate) {
     std::vector<std::vector<const Written*>> runs;  // the clicks that sound, run by run
     for (const Written& w : log) {
         if (w.kind == 'a') {
@@ -260,30 +228,28 @@ void judgePlayedClicks(const std::vector<Written>& log, const std::vector<Detect
             runs.back().push_back(&w);
         }
     }
+    // A click's onset lies after its clip's start by what its measured length lacks.
+    const auto match = [&](const Written* c, double d) {
+        return std::ranges::find_if(heard, [&](const DetectedClick& h) {
+            const double lacks = std::max(0.0, clipLengthMs(h.kind) - h.lengthMs) * rate / 1000;
+            const double late = heardNs(h) - static_cast<double>(c->atNs);
+            return h.onset > c->frame + d - 8 && h.onset < c->frame + d + 8 + lacks && late > -20e6 &&
+                   late < 600e6;
+        });
+    };
     std::vector<bool> paired(heard.size());
     std::map<ClickKind, std::vector<double>> residuals;
-    int unheard = 0;
     for (const std::vector<const Written*>& run : runs) {
-        const auto soundsAfter = [&](const DetectedClick& h, const Written* c) {
-            const double late = heardNs(h) - static_cast<double>(c->atNs);
-            return late > -20e6 && late < 600e6;
-        };
-        const auto match = [&](const Written* c, double d) {
-            return std::ranges::find_if(heard, [&](const DetectedClick& h) {
-                return h.onset > c->frame + d - 8 && h.onset < c->frame + d + 8 + lacks(h) &&
-                       soundsAfter(h, c);
-            });
-        };
-        const auto pairs = [&](double d) {
-            return std::ranges::count_if(run, [&](const Written* c) { return match(c, d) != heard.end(); });
-        };
         double best = 0;
         long bestPairs = 0;
         for (const DetectedClick& h : heard) {
-            for (const Written* c : run) {
-                if (const long n = c == run.front() || !soundsAfter(h, c) ? 0 : pairs(h.onset - c->frame);
-                    n > bestPairs) {
-                    best = h.onset - c->frame;
+            for (const Written* c : run | std::views::drop(1)) {
+                const double d = h.onset - c->frame;
+                const long n = match(c, d) == heard.end() ? 0 : std::ranges::count_if(run, [&](const Written* w) {
+                    return match(w, d) != heard.end();
+                });
+                if (n > bestPairs) {
+                    best = d;
                     bestPairs = n;
                 }
             }
@@ -292,14 +258,11 @@ void judgePlayedClicks(const std::vector<Written>& log, const std::vector<Detect
             continue;  // none of this run's clicks is in the recording
         }
         for (const Written* c : run) {
-            const double at = c->frame + best;
             if (const auto h = match(c, best); h != heard.end()) {
                 paired[static_cast<std::size_t>(h - heard.begin())] = true;
                 if (c != run.front()) {
-                    residuals[h->kind].push_back(h->onset - at);
+                    residuals[h->kind].push_back(h->onset - c->frame - best);
                 }
-            } else if (at > 0 && at < static_cast<double>(samples)) {
-                ++unheard;
             }
         }
     }
@@ -310,8 +273,8 @@ void judgePlayedClicks(const std::vector<Written>& log, const std::vector<Detect
             worst = std::max(worst, std::abs(r - middle));
         }
     }
-    std::printf("played_vs_written_worst_samples=%.3f\nwritten_not_heard=%d\nheard_not_written=%zd\n",
-                worst, unheard, std::ranges::count(paired, false));
+    std::printf("played_vs_written_worst_samples=%.3f\nheard_not_written=%zd\n", worst,
+                std::ranges::count(paired, false));
 }
 
 }  // namespace
@@ -329,10 +292,7 @@ int analyse(Args& args) {
     }
     const MonoRecording recording = readMonoRecording(wavPath);
     const double rate = recording.sampleRate;
-    std::ifstream log(timingPath);
-    if (!log) {
-        throw std::runtime_error("cannot read " + timingPath);
-    }
+    std::ifstream log = openToRead(timingPath);
     const TimeMap timeMap = TimeMap::fromLog(log, rate);
     const auto at = [&](const DetectedClick& click) {
         return timeMap.monotonicNsAt(click.onset).value_or(std::nan(""));
@@ -360,9 +320,7 @@ int analyse(Args& args) {
     const std::vector<Run> runs = readRuns(pressesPath, bpm);
     std::string kinds;
     std::string runPatterns;
-    int rewound = 0;
     int afterStop = 0;
-    int fragmentsAfterStop = 0;
     Steadiness all;
     std::vector<double> startLatencies;
     std::vector<double> stopOffsets;
@@ -380,16 +338,13 @@ int analyse(Args& args) {
                 continue;
             }
             if (at(click) > stop) {
-                ++(click.lengthMs < kShortestClickMs ? fragmentsAfterStop : afterStop);
+                afterStop += click.lengthMs >= kShortestClickMs;  // not a fragment taken back
             } else {
                 running.push_back(click);
             }
         }
         if (!running.empty()) {
-            if (const auto restored = restoreStart(running, rate * 60 / run.bpm, rate, detected)) {
-                running.front() = *restored;
-                ++rewound;
-            }
+            restoreStart(running.front(), detected, rate);
             if (run.startNs > -kNever) {
                 startLatencies.push_back((at(running.front()) - run.startNs) / 1e6);
             }
@@ -414,7 +369,7 @@ int analyse(Args& args) {
         all.worstSamples = std::max(all.worstSamples, steady.worstSamples);
     }
 
-    std::printf("clicks=%zu\nrewound_first_clicks=%d\n", kinds.size(), rewound);
+    std::printf("clicks=%zu\n", kinds.size());
     std::printf("pattern=%s\npattern_summary=%s\npattern_runs=%s\n", kinds.c_str(),
                 summarizePattern(kinds).c_str(), runPatterns.c_str());
     if (all.intervals > 0) {
@@ -441,8 +396,7 @@ int analyse(Args& args) {
         std::printf("\n");
     }
     if (!pressesPath.empty()) {
-        std::printf("clicks_after_stop=%d\nfragments_after_stop=%d\n", afterStop,
-                    fragmentsAfterStop);
+        std::printf("clicks_after_stop=%d\n", afterStop);
     }
     if (!std::isnan(lastClickNs)) {
         std::printf("last_click_ns=%.0f\n", lastClickNs);
@@ -453,7 +407,7 @@ int analyse(Args& args) {
     if (!framesPath.empty()) {
         const std::vector<Written> log = readFrameLog(framesPath);
         judgeWrittenClicks(log, rate);
-        judgePlayedClicks(log, heard, at, recording.samples.size(), rate);
+        judgePlayedClicks(log, heard, at, rate);
     }
     std::printf("reference_clicks=%zu\n", reference.size());
     if (reference.size() >= 2) {
