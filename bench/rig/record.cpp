@@ -118,12 +118,6 @@ struct PulseRecorder {
     int exitCode = 0;
 };
 
-std::int64_t nsOf(clockid_t clock) {
-    timespec now{};
-    clock_gettime(clock, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
 void fail(PulseRecorder& recorder, const std::string& what) {
     std::fprintf(stderr, "rig record: %s\n", what.c_str());
     recorder.exitCode = 1;
@@ -169,7 +163,9 @@ void onTiming(pa_stream* stream, int success, void* userdata) {
         return;
     }
     // The reply's time stamp is the server's wall clock; both clocks are read here together.
-    const std::int64_t wallToMonotonic = nsOf(CLOCK_MONOTONIC) - nsOf(CLOCK_REALTIME);
+    timespec wall{};
+    clock_gettime(CLOCK_REALTIME, &wall);
+    const std::int64_t wallToMonotonic = monotonicNs() - wall.tv_sec * 1'000'000'000LL - wall.tv_nsec;
     const std::int64_t stampNs = static_cast<std::int64_t>(timing->timestamp.tv_sec) * 1'000'000'000 +
                                  static_cast<std::int64_t>(timing->timestamp.tv_usec) * 1000;
     const std::int64_t mixed = timing->write_index / static_cast<std::int64_t>(sizeof(float));
