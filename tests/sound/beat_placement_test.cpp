@@ -195,24 +195,6 @@ TEST(BeatPlacementTest, TheFirstBeatAfterTheServerCameBackKeepsItsPlaceAndTheBea
     EXPECT_FALSE(placement.anchor(first, 2500, handed + 300ms, true, true));
 }
 
-// A run's grid may sound some way after its due times (on PipeWire, by up to two quanta):
-// Stop withdraws by what plays, not by the grid.
-TEST(BeatPlacementTest, StopWithdrawsTheClicksThatWouldStartAfterWhatPlaysAtStop) {
-    FakeServer server{.quantum = 1024};
-    BeatPlacement placement(kFrameRate, true, 2048);
-    const MonotonicTime start = kEpoch + 10s;
-    const Frames first = static_cast<Frames>(server.playing(start)) + 40 * kRate / 1000;
-    placement.anchorAt(beat(0ms, start, true), first, 2500);
-    server.reply(placement.clock(), start + 30ms);
-    placement.place(beat(500ms, start + 440ms), 1650, start + 440ms, false);
-    // Stop 10 ms after the beat's due time, 30 ms before its click sounds.
-    const OutputRequest stop{
-        .kind = OutputRequest::Kind::Stop, .due = BeatTime(510ms), .handed = start + 510ms};
-    const auto withdrawn = placement.withdrawAfter(stop);
-    ASSERT_TRUE(withdrawn);
-    EXPECT_EQ(withdrawn->frame, first + 24000);
-}
-
 TEST(RequestRingTest, OnlyAnUnforeseenRequestWakesTheServersThread) {
     RequestRing ring;
     const OutputRequest second = beat(500ms, kEpoch + 1s);
