@@ -299,7 +299,6 @@ int analyse(Args& args) {
     };
     const ClickDetectorSettings settings{.sampleRate = rate};
     std::vector<DetectedClick> detected = detectClicks(recording.samples, settings);
-    markReferenceLeadIn(detected, rate);
 
     std::vector<DetectedClick> program;
     std::vector<DetectedClick> reference;

@@ -139,25 +139,6 @@ ClickKind classifyClick(double pitchHz, double lengthMs) {
     return ClickKind::unknown;
 }
 
-void markReferenceLeadIn(std::vector<DetectedClick>& clicks, double sampleRate) {
-    const auto isReference = [](const DetectedClick& c) { return c.kind == ClickKind::reference; };
-    const auto first = std::ranges::find_if(clicks, isReference);
-    if (first == clicks.end()) {
-        return;
-    }
-    const auto second = std::find_if(first + 1, clicks.end(), isReference);
-    if (second == clicks.end()) {
-        return;
-    }
-    const double leadInEnd = static_cast<double>(first->end) - (second->onset - first->onset);
-    for (auto c = clicks.begin(); c != first; ++c) {
-        if (c->lengthMs < kReference.lengthMs &&
-            std::abs(static_cast<double>(c->end) - leadInEnd) <= sampleRate / 1000) {
-            c->kind = ClickKind::referencePart;
-        }
-    }
-}
-
 std::vector<float> makeClickTrack(const ClickTrackSettings& settings) {
     if (settings.pattern.empty() || settings.bpm <= 0 || settings.seconds < 0) {
         throw std::invalid_argument("a click track needs a pattern, a tempo and a length");

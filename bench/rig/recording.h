@@ -17,7 +17,7 @@ enum class ClickKind : char {
     accent = 'A',         // about 902 Hz, about 53 ms
     tripleAccent = 'T',   // about 902 Hz, about 102 ms
     reference = 'R',      // about 1400 Hz, about 20 ms: the rig's own regular track
-    referencePart = 'r',  // about 1400 Hz, shorter: a reference click cut as its stream starts
+    referencePart = 'r',  // about 1400 Hz, shorter: a reference click cut short
     unknown = '?',        // a fragment, or a sound that is none of these
 };
 
@@ -50,11 +50,6 @@ double clipLengthMs(ClickKind kind);
 // length only. A click cut short (as at Stop) comes out unknown; a reference click cut short,
 // as a part of one.
 ClickKind classifyClick(double pitchHz, double lengthMs);
-
-// The reference track's first click, cut as its stream started, can be too short to show its
-// pitch. A click that ends where a reference click one beat before the first whole one would
-// have ended is that click's rest: it is marked as a part of a reference click.
-void markReferenceLeadIn(std::vector<DetectedClick>& clicks, double sampleRate);
 
 // A perfectly regular click track: tone bursts of the program's clips' pitches and lengths
 // (and the reference's), each starting on its exact sample: beat k at lead-in +

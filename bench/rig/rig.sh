@@ -288,10 +288,12 @@ close_program() {
     check "\"&Avbryt\" ends the program with status 0, and it printed nothing" \
         "$status == 0 && $(wc -c <"$DIR/program.log") == 0"
 }
-# A perfectly regular track of reference clicks ('R') from now on: reference BPM SECONDS. Its
-# latency of 200 ms leaves the sink's own alone.
+# A perfectly regular track of reference clicks ('R'), the first one beat from now: reference
+# BPM SECONDS. What PulseAudio's monitor misses of a stream's start falls in that beat of
+# silence. Its latency of 200 ms leaves the sink's own alone.
 reference() {
-    "$rig" click-track --out "$DIR/reference.wav" --bpm "$1" --seconds "$2" --pattern R --lead-in 0
+    "$rig" click-track --out "$DIR/reference.wav" --bpm "$1" --seconds "$2" --pattern R \
+        --lead-in "$(awk -v bpm="$1" 'BEGIN { print 60 / bpm }')"
     spawn reference paplay --latency-msec=200 "$DIR/reference.wav"
 }
 
