@@ -394,8 +394,8 @@ lost() {
     check "lost: clicks again within 2 s of the server's answer" "$(value start_latency_ms) <= 2000"
     check "lost: every interval after that within 1 ms" "$(value worst_deviation_ms) <= 1"
     check "lost: no click cut" "index(\"$(value pattern)\", \"?\") == 0"
-    # Within 0.3 ms in most runs; a grid that moves is 5 to 100 ms off.
-    # The grid is the one heard before the loss: a cycle the graph lost then moved it.
+    # Within 0.3 ms in most runs; a grid that moves is 5 to 100 ms off. It is the grid heard
+    # before the loss, which a cycle the graph lost then moves.
     check "lost: every click within 4 ms of the grid it had (intervals before it off by $before samples)" \
         "$(value grid_worst_ms) <= 4"
 }
