@@ -155,7 +155,7 @@ std::string summarizePattern(const std::string& kinds) {
 
 // A run's first click recorded without its start is the rest of an accent: dated back by what
 // it lacks against the whole accents of the recording.
-bool restoreStart(DetectedClick& first, const std::vector<DetectedClick>& all, double rate) {
+void restoreStart(DetectedClick& first, const std::vector<DetectedClick>& all, double rate) {
     std::vector<double> whole;
     for (const DetectedClick& click : all) {
         if (click.kind == ClickKind::accent) {
@@ -164,12 +164,11 @@ bool restoreStart(DetectedClick& first, const std::vector<DetectedClick>& all, d
     }
     const double wholeMs = whole.empty() ? clipLengthMs(ClickKind::accent) : median(whole);
     if (std::abs(first.pitchHz - 902) > 0.035 * 902 || first.lengthMs > wholeMs - 0.5) {
-        return false;
+        return;  // whole, or not an accent's
     }
     first.onset -= (wholeMs - first.lengthMs) * rate / 1000;
     first.lengthMs = wholeMs;
     first.kind = ClickKind::accent;
-    return true;
 }
 
 struct Written {
