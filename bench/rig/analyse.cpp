@@ -32,6 +32,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <optional>
 #include <ranges>
 #include <sstream>
 #include <string>
@@ -209,10 +210,10 @@ void judgeWrittenClicks(const std::vector<Written>& log, double rate) {
 }
 
 // The server's: what the sink played against what was written. Within a run a click written
-// at frame F sounds at sample F + d of the recording, one d per run (a corked stream stops
-// between runs): the d that pairs the most clicks. It sounds after it was written and no
-// later than the longest lead after, which keeps runs of one pattern apart. A run's first
-// click is paired but not placed.
+// at frame F sounds at sample F + d of the recording (a corked stream stops between runs),
+// one d until the server moves the stream: the moves are told apart (server_moved). A click
+// sounds after it was written and no later than the longest lead after, which keeps runs of
+// one pattern apart. A run's first click is paired but not placed.
 void judgePlayedClicks(const std::vector<Written>& log, const std::vector<DetectedClick>& heard,
                        const std::function<double(const DetectedClick&)>& heardNs, double rate) {
     std::vector<std::vector<const Written*>> runs;  // the clicks that sound, run by run
@@ -236,31 +237,47 @@ void judgePlayedClicks(const std::vector<Written>& log, const std::vector<Detect
                    late < 600e6;
         });
     };
-    std::vector<bool> paired(heard.size());
-    std::map<ClickKind, std::vector<double>> residuals;
-    for (const std::vector<const Written*>& run : runs) {
-        double best = 0;
+    // The d, later than `after`, that pairs run[i] and the most clicks after it; none unless it
+    // pairs two (or the one left).
+    const auto segmentFrom = [&](const std::vector<const Written*>& run, std::size_t i,
+                                 double after) -> std::optional<double> {
+        std::optional<double> best;
         long bestPairs = 0;
         for (const DetectedClick& h : heard) {
-            for (const Written* c : run | std::views::drop(1)) {
-                const double d = h.onset - c->frame;
-                const long n = match(c, d) == heard.end() ? 0 : std::ranges::count_if(run, [&](const Written* w) {
-                    return match(w, d) != heard.end();
-                });
-                if (n > bestPairs) {
-                    best = d;
-                    bestPairs = n;
-                }
+            const double d = h.onset - run[i]->frame;
+            if (d <= after || match(run[i], d) == heard.end()) {
+                continue;
+            }
+            const long n = std::count_if(run.begin() + static_cast<std::ptrdiff_t>(i), run.end(),
+                                         [&](const Written* w) { return match(w, d) != heard.end(); });
+            if (n > bestPairs) {
+                best = d;
+                bestPairs = n;
             }
         }
-        if (bestPairs < std::min<long>(2, std::ssize(run))) {
-            continue;  // none of this run's clicks is in the recording
-        }
-        for (const Written* c : run) {
-            if (const auto h = match(c, best); h != heard.end()) {
+        return bestPairs >= std::min<long>(2, std::ssize(run) - static_cast<long>(i)) ? best : std::nullopt;
+    };
+    std::vector<bool> paired(heard.size());
+    std::map<ClickKind, std::vector<double>> residuals;
+    std::vector<double> moves;
+    for (const std::vector<const Written*>& run : runs) {
+        // The server may move the whole stream later within a run (a cycle its graph lost): the
+        // clicks after sound where they were written, d larger. The first click is placed by
+        // the second's d: its onset is dated back.
+        std::optional<double> d = run.size() > 1 ? segmentFrom(run, 1, -kNever) : std::nullopt;
+        for (std::size_t i = 0; i < run.size() && d; ++i) {
+            auto h = match(run[i], *d);
+            if (h == heard.end() && i > 0) {
+                if (const std::optional<double> later = segmentFrom(run, i, *d)) {
+                    moves.push_back(*later - *d);
+                    d = later;
+                    h = match(run[i], *d);
+                }
+            }
+            if (h != heard.end()) {
                 paired[static_cast<std::size_t>(h - heard.begin())] = true;
-                if (c != run.front()) {
-                    residuals[h->kind].push_back(h->onset - c->frame - best);
+                if (i > 0) {
+                    residuals[h->kind].push_back(h->onset - run[i]->frame - *d);
                 }
             }
         }
@@ -272,8 +289,12 @@ void judgePlayedClicks(const std::vector<Written>& log, const std::vector<Detect
             worst = std::max(worst, std::abs(r - middle));
         }
     }
-    std::printf("played_vs_written_worst_samples=%.3f\nheard_not_written=%zd\n", worst,
-                std::ranges::count(paired, false));
+    std::printf("played_vs_written_worst_samples=%.3f\nheard_not_written=%zd\nserver_moved=%zu\n",
+                worst, std::ranges::count(paired, false), moves.size());
+    for (std::size_t k = 0; k < moves.size(); ++k) {
+        std::printf(k == 0 ? "server_moved_samples=%.0f" : ",%.0f", moves[k]);
+    }
+    std::printf(moves.empty() ? "" : "\n");
 }
 
 }  // namespace
