@@ -343,6 +343,7 @@ int analyse(Args& args) {
     Steadiness all;
     std::vector<double> startLatencies;
     std::vector<double> stopOffsets;
+    double firstClickNs = std::nan("");
     double lastClickNs = std::nan("");
     std::vector<DetectedClick> heard;  // the program's, in the runs, as judged
     double gridWorstMs = 0;
@@ -370,6 +371,7 @@ int analyse(Args& args) {
             if (run.stopNs < kNever) {
                 stopOffsets.push_back((at(running.back()) + 60e9 / run.bpm - run.stopNs) / 1e6);
             }
+            firstClickNs = std::isnan(firstClickNs) ? at(running.front()) : firstClickNs;
             lastClickNs = at(running.back());
             heard.insert(heard.end(), running.begin(), running.end());
         }
@@ -418,7 +420,7 @@ int analyse(Args& args) {
         std::printf("clicks_after_stop=%d\n", afterStop);
     }
     if (!std::isnan(lastClickNs)) {
-        std::printf("last_click_ns=%.0f\n", lastClickNs);
+        std::printf("first_click_ns=%.0f\nlast_click_ns=%.0f\n", firstClickNs, lastClickNs);
     }
     if (!std::isnan(gridNs) && !kinds.empty()) {
         std::printf("grid_worst_ms=%.3f\n", gridWorstMs);
