@@ -261,7 +261,7 @@ void judgePlayedClicks(const std::vector<Written>& log, const std::vector<Detect
     std::map<ClickKind, std::vector<double>> residuals;
     std::vector<double> moves;
     for (const std::vector<const Written*>& run : runs) {
-        // The server may move the whole stream later within a run (a cycle its graph lost): the
+        // The server may move the whole stream later within a run (cycles it missed): the
         // clicks after sound where they were written, d larger. The first click is placed by
         // the second's d: its onset is dated back.
         std::optional<double> d = run.size() > 1 ? segmentFrom(run, 1, -kNever) : std::nullopt;

@@ -236,8 +236,8 @@ check_frames() {
     check "$1: the sink played every click where it was written, and no other" \
         "$(value played_vs_written_worst_samples) <= 1 && $(value heard_not_written) == 0"
 }
-# The intervals, within 1 ms of the beat. When the server moved the whole stream later (its
-# graph lost a cycle: the reference track moves with it), they are exact but there, which the
+# The intervals, within 1 ms of the beat. When the server moved the whole stream later (it
+# missed cycles: the reference track moves with it), they are exact but there, which the
 # frame log shows: every click written on its grid and played where it was written, before
 # and after the move. The move is told in the check, not failed.
 check_intervals() {
@@ -396,7 +396,7 @@ lost() {
     echo "$(press START) 0 120" >"$DIR/before-$name.presses"
     sleep 2 && end_record
     analyse "before-$name" 120 && grid="$(value last_click_ns)" before="$(value worst_deviation_samples)"
-    # A cycle the graph lost moves the clicks after it, not the run's first: its grid then.
+    # A cycle the server missed moves the clicks after it, not the run's first: its grid then.
     awk "BEGIN { exit !($before > 1) }" && grid="$(value first_click_ns)"
     crash "$PULSE_PID" && sleep 1
     kill -0 "$PROGRAM" 2>/dev/null || fail "the program ended when its sound server died"
