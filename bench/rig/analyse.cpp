@@ -32,7 +32,6 @@
 #include <functional>
 #include <limits>
 #include <map>
-#include <optional>
 #include <ranges>
 #include <sstream>
 #include <string>
@@ -237,11 +236,11 @@ void judgePlayedClicks(const std::vector<Written>& log, const std::vector<Detect
                    late < 600e6;
         });
     };
-    // The d, later than `after`, that pairs run[i] and the most clicks after it; none unless it
+    // The d, later than `after`, that pairs run[i] and the most clicks after it; NaN unless it
     // pairs two (or the one left).
     const auto segmentFrom = [&](const std::vector<const Written*>& run, std::size_t i,
-                                 double after) -> std::optional<double> {
-        std::optional<double> best;
+                                 double after) {
+        double best = std::nan("");
         long bestPairs = 0;
         for (const DetectedClick& h : heard) {
             const double d = h.onset - run[i]->frame;
@@ -255,7 +254,7 @@ void judgePlayedClicks(const std::vector<Written>& log, const std::vector<Detect
                 bestPairs = n;
             }
         }
-        return bestPairs >= std::min<long>(2, std::ssize(run) - static_cast<long>(i)) ? best : std::nullopt;
+        return bestPairs >= std::min<long>(2, std::ssize(run) - static_cast<long>(i)) ? best : std::nan("");
     };
     std::vector<bool> paired(heard.size());
     std::map<ClickKind, std::vector<double>> residuals;
@@ -264,20 +263,20 @@ void judgePlayedClicks(const std::vector<Written>& log, const std::vector<Detect
         // The server may move the whole stream later within a run (cycles it missed): the
         // clicks after sound where they were written, d larger. The first click is placed by
         // the second's d: its onset is dated back.
-        std::optional<double> d = run.size() > 1 ? segmentFrom(run, 1, -kNever) : std::nullopt;
-        for (std::size_t i = 0; i < run.size() && d; ++i) {
-            auto h = match(run[i], *d);
+        double d = run.size() > 1 ? segmentFrom(run, 1, -kNever) : std::nan("");
+        for (std::size_t i = 0; i < run.size() && !std::isnan(d); ++i) {
+            auto h = match(run[i], d);
             if (h == heard.end() && i > 0) {
-                if (const std::optional<double> later = segmentFrom(run, i, *d)) {
-                    moves.push_back(*later - *d);
+                if (const double later = segmentFrom(run, i, d); !std::isnan(later)) {
+                    moves.push_back(later - d);
                     d = later;
-                    h = match(run[i], *d);
+                    h = match(run[i], d);
                 }
             }
             if (h != heard.end()) {
                 paired[static_cast<std::size_t>(h - heard.begin())] = true;
                 if (i > 0) {
-                    residuals[h->kind].push_back(h->onset - run[i]->frame - *d);
+                    residuals[h->kind].push_back(h->onset - run[i]->frame - d);
                 }
             }
         }
