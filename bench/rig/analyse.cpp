@@ -148,9 +148,9 @@ std::string summarizePattern(const std::string& kinds) {
             return summary;
         }
     }
-    return kinds.empty()                       ? "-"
+    return kinds.empty()                    ? "-"
            : kinds.size() < 2 * kLongestBar ? kinds
-                                               : kinds.substr(0, 12) + "... irregular";
+                                            : kinds.substr(0, 12) + "... irregular";
 }
 
 // A run's first click recorded without its start is the rest of an accent: dated back by what
@@ -232,8 +232,8 @@ void judgePlayedClicks(const std::vector<Written>& log, const std::vector<Detect
         return std::ranges::find_if(heard, [&](const DetectedClick& h) {
             const double lacks = std::max(0.0, clipLengthMs(h.kind) - h.lengthMs) * rate / 1000;
             const double late = heardNs(h) - static_cast<double>(c->atNs);
-            return h.onset > c->frame + d - 8 && h.onset < c->frame + d + 8 + lacks && late > -20e6 &&
-                   late < 600e6;
+            return h.onset > c->frame + d - 8 && h.onset < c->frame + d + 8 + lacks &&
+                   late > -20e6 && late < 600e6;
         });
     };
     // The d, later than `after`, that pairs run[i] and the most clicks after it; NaN unless it
@@ -247,14 +247,17 @@ void judgePlayedClicks(const std::vector<Written>& log, const std::vector<Detect
             if (d <= after || match(run[i], d) == heard.end()) {
                 continue;
             }
-            const long n = std::count_if(run.begin() + static_cast<std::ptrdiff_t>(i), run.end(),
-                                         [&](const Written* w) { return match(w, d) != heard.end(); });
+            const long n =
+                std::count_if(run.begin() + static_cast<std::ptrdiff_t>(i), run.end(),
+                              [&](const Written* w) { return match(w, d) != heard.end(); });
             if (n > bestPairs) {
                 best = d;
                 bestPairs = n;
             }
         }
-        return bestPairs >= std::min<long>(2, std::ssize(run) - static_cast<long>(i)) ? best : std::nan("");
+        return bestPairs >= std::min<long>(2, std::ssize(run) - static_cast<long>(i))
+                   ? best
+                   : std::nan("");
     };
     std::vector<bool> paired(heard.size());
     std::map<ClickKind, std::vector<double>> residuals;
@@ -325,7 +328,8 @@ int analyse(Args& args) {
         // One that sounded as the recording began may be only its end; one still sounding as
         // it ended, only its beginning.
         if (click.onset < 0.005 * rate ||
-            static_cast<double>(recording.samples.size() - click.end) <= settings.gapMs * rate / 1000) {
+            static_cast<double>(recording.samples.size() - click.end) <=
+                settings.gapMs * rate / 1000) {
             continue;
         }
         if (click.kind == ClickKind::reference) {
