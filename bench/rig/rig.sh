@@ -2,14 +2,15 @@
 # The timing rig: the real program on sound servers and an X display of its own, pressed
 # through XTest as a user presses, what the sink plays recorded and judged (bench/rig/rig).
 #
-#   bash bench/rig/rig.sh [--table | --check] [--quick] [--servers "pulseaudio pipewire"]
-#                         [--only SCENARIO] [--program PATH --rig PATH]
+#   bash bench/rig/rig.sh [--table | --check] [--quick] [--busy] [--only SCENARIO]
+#                         [--servers "pulseaudio pipewire"] [--program PATH --rig PATH]
 #   bash bench/rig/rig.sh --soak [--minutes 10] [--plain]
 #   bash bench/rig/rig.sh --micro [BENCHMARK ARGS...]
 #
 # Each scenario below is written once: what it does, the row it adds to its table and the
 # checks it makes. --table (the default) runs them all and prints the figures as Markdown
-# tables; a failed check is only reported. --check runs the shorter set the end-to-end test
+# tables; a failed check is only reported. --busy keeps one core busy throughout, as a
+# build or a browser does. --check runs the shorter set the end-to-end test
 # needs and fails unless every check holds. Without --program and --rig the program and the
 # rig are built first (Release, in build-bench or $VINDELOR_BUILD_DIR).
 #  cpu     the server's CPU (median of fifteen 1 s samples over every thread of every server
@@ -31,12 +32,13 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-mode=table quick=0 servers="pulseaudio pipewire" only="" program="" rig="" minutes=10 plain=0
+mode=table quick=0 busy=0 servers="pulseaudio pipewire" only="" program="" rig="" minutes=10 plain=0
 while (($#)); do
     case "$1" in
         --table | --check | --soak) mode="${1#--}" ;;
         --micro) mode=micro && shift && break ;;
         --quick) quick=1 ;;
+        --busy) busy=1 ;;
         --servers) servers="$2" && shift ;;
         --only) only="$2" && shift ;;
         --program) program="$2" && shift ;;
@@ -530,6 +532,7 @@ if [[ "$mode" == soak ]]; then
 fi
 for server in $servers; do
     begin
+    ((busy)) && spawn busy bash -c 'while :; do :; done'
     start_sound "$server"
     start_display
     for scenario in cpu long starts lost stopped late other; do
