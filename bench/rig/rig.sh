@@ -9,10 +9,10 @@
 #
 # Each scenario below is written once: what it does, the row it adds to its table and the
 # checks it makes. --table (the default) runs them all and prints the figures as Markdown
-# tables; a failed check is only reported. --busy keeps one core busy throughout, as a
-# build or a browser does. --check runs the shorter set the end-to-end test
-# needs and fails unless every check holds. Without --program and --rig the program and the
-# rig are built first (Release, in build-bench or $VINDELOR_BUILD_DIR).
+# tables; a failed check is only reported. --check runs the shorter set the end-to-end test
+# needs and fails unless every check holds. --busy keeps one core busy throughout, as a
+# build or a browser does. Without --program and --rig the program and the rig are built
+# first (Release, in build-bench or $VINDELOR_BUILD_DIR).
 #  cpu     the server's CPU (median of fifteen 1 s samples over every thread of every server
 #          process) alone, with paplay playing clicks, with the program stopped and running;
 #  long    60 s at 120 BPM and 30 s at 70 BPM (--quick 15 and 10, --check 4 and 4), a
