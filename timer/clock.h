@@ -24,9 +24,13 @@ class MonotonicClock final : public Clock {
     }
 };
 
-// Follows a preferred time source (the sound output's own sample clock) whenever it has a
-// reading, and the fallback clock otherwise. Each switch re-bases the new source on where the
-// time stands at that moment: the tick schedule never sees a jump. Starts at the fallback's time.
+// Follows a preferred time source whenever it has a reading, and the fallback clock otherwise.
+// The preferred source is the sound output's beat time, which counts in the due times this
+// clock gave it: joining it, the clock takes its reading as it is, holding where it stands
+// until the reading passes (a run's first reading is its first beat's due time, which the
+// clock has already left behind). Kept apart by the time the window took to look, the two
+// would hand a grid on over a lost server that far off. When the preferred source goes, the
+// clock carries on from its last reading by the fallback.
 class ContinuousClock final : public Clock {
   public:
     using Reading = std::function<std::optional<Nanoseconds>()>;
@@ -37,23 +41,15 @@ class ContinuousClock final : public Clock {
     Nanoseconds now() const override {
         const Nanoseconds fallbackNow = fallback_.now();
         const std::optional<Nanoseconds> reading = preferred_ ? preferred_() : std::nullopt;
-        if (!started_) {
-            offset_ = reading ? fallbackNow - *reading : Nanoseconds{0};
-        } else if (reading && !onPreferred_) {
-            // Joins the preferred source where the fallback stands now.
-            offset_ = fallbackNow + offset_ - *reading;
-        } else if (!reading && onPreferred_) {
+        if (!reading && onPreferred_) {
             // The preferred source is gone: carry on from its last reading by the fallback.
             offset_ = last_ - fallbackAtLast_;
         }
-        started_ = true;
         onPreferred_ = reading.has_value();
         fallbackAtLast_ = fallbackNow;
-        last_ = std::max(last_, (reading ? *reading : fallbackNow) + offset_);
+        last_ = std::max(last_, reading ? *reading : fallbackNow + offset_);
         return last_;
     }
-
-    bool followsPreferred() const { return started_ && onPreferred_; }
 
   private:
     const Clock& fallback_;
@@ -61,7 +57,6 @@ class ContinuousClock final : public Clock {
     mutable Nanoseconds offset_{0};
     mutable Nanoseconds last_{0};
     mutable Nanoseconds fallbackAtLast_{0};
-    mutable bool started_ = false;
     mutable bool onPreferred_ = false;
 };
 

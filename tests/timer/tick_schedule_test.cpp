@@ -57,18 +57,20 @@ TEST(TickScheduleTest, AStallSkipsToTheLatestTickOnTheGrid) {
     EXPECT_EQ(schedule.nextDue(), 2000ms);
 }
 
-TEST(ContinuousClockTest, FollowsTheStreamWhileItPlaysWithoutEverJumpingOrGoingBack) {
+TEST(ContinuousClockTest, TakesTheRunsBeatTimeAsItIsNeverGoingBackAndCarriesOnWithoutIt) {
     FakeClock monotonic;
     monotonic.time = 2s;
     std::optional<Nanoseconds> stream;
     ContinuousClock clock(monotonic, [&] { return stream; });
-    EXPECT_EQ(clock.now(), 2s);
-    stream = 7s;  // the output starts, with a clock of its own: joined where time stands
-    EXPECT_EQ(clock.now(), 2s);
-    stream = 7s + 500ms;
-    monotonic.advance(499ms);  // the stream runs a little fast: the clock follows it
-    EXPECT_EQ(clock.now(), 2500ms);
-    stream = 7s + 400ms;  // a correction backwards is not taken
+    EXPECT_EQ(clock.now(), 2s);  // Start: the run's first beat is due now
+    monotonic.advance(4ms);
+    EXPECT_EQ(clock.now(), 2004ms);  // the window looks again before the output answers
+    stream = 2s;                     // held at the first beat's due time
+    EXPECT_EQ(clock.now(), 2004ms) << "holds where it stands";
+    stream = 2003ms;  // the accent sounds: the run's own time
+    EXPECT_EQ(clock.now(), 2004ms);
+    stream = 2500ms;  // no offset kept from the look: a grid handed on stays the run's
+    monotonic.advance(499ms);
     EXPECT_EQ(clock.now(), 2500ms);
     stream.reset();  // the output is lost: on by the monotonic clock from where it stood
     monotonic.advance(1s);
