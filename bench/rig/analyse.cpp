@@ -17,7 +17,8 @@
 // which is not counted as a click after Stop.
 //
 // With --grid NS, how far the program's clicks lie from the grid of beats through NS at the
-// first run's tempo (grid_worst_ms): a run that goes on over a lost server keeps its grid.
+// first run's tempo (grid_worst_ms): a run that goes on over a lost server keeps its grid. With
+// --frames too, only up to where the server moved the stream, if it did.
 //
 // With --frames FILE, the program's own log of where it wrote each click (VINDELOR_FRAME_LOG):
 // whether every click went on its run's grid to the frame (written_off_grid, a fault of
@@ -212,9 +213,10 @@ void judgeWrittenClicks(const std::vector<Written>& log, double rate) {
 // at frame F sounds at sample F + d of the recording (a corked stream stops between runs),
 // one d until the server moves the stream: the moves are told apart (server_moved). A click
 // sounds after it was written and no later than the longest lead after, which keeps runs of
-// one pattern apart. A run's first click is paired but not placed.
-void judgePlayedClicks(const std::vector<Written>& log, const std::vector<DetectedClick>& heard,
-                       const std::function<double(const DetectedClick&)>& heardNs, double rate) {
+// one pattern apart. A run's first click is paired but not placed. Returns the onset of the
+// first click heard after a move, or infinity.
+double judgePlayedClicks(const std::vector<Written>& log, const std::vector<DetectedClick>& heard,
+                         const std::function<double(const DetectedClick&)>& heardNs, double rate) {
     std::vector<std::vector<const Written*>> runs;  // the clicks that sound, run by run
     for (const Written& w : log) {
         if (w.kind == 'a') {
@@ -262,6 +264,7 @@ void judgePlayedClicks(const std::vector<Written>& log, const std::vector<Detect
     std::vector<bool> paired(heard.size());
     std::map<ClickKind, std::vector<double>> residuals;
     std::vector<double> moves;
+    double movedFrom = kNever;
     for (const std::vector<const Written*>& run : runs) {
         // The server may move the whole stream later within a run (cycles it missed): the
         // clicks after sound where they were written, d larger. The first click is placed by
@@ -274,6 +277,7 @@ void judgePlayedClicks(const std::vector<Written>& log, const std::vector<Detect
                     moves.push_back(later - d);
                     d = later;
                     h = match(run[i], d);
+                    movedFrom = std::min(movedFrom, run[i]->frame + d);
                 }
             }
             if (h != heard.end()) {
@@ -297,6 +301,7 @@ void judgePlayedClicks(const std::vector<Written>& log, const std::vector<Detect
         std::printf(k == 0 ? "server_moved_samples=%.0f" : ",%.0f", moves[k]);
     }
     std::printf(moves.empty() ? "" : "\n");
+    return movedFrom;
 }
 
 }  // namespace
@@ -349,7 +354,6 @@ int analyse(Args& args) {
     double firstClickNs = std::nan("");
     double lastClickNs = std::nan("");
     std::vector<DetectedClick> heard;  // the program's, in the runs, as judged
-    double gridWorstMs = 0;
     for (std::size_t r = 0; r < runs.size(); ++r) {
         const Run& run = runs[r];
         const double nextStart = r + 1 < runs.size() ? runs[r + 1].startNs : kNever;
@@ -382,10 +386,6 @@ int analyse(Args& args) {
         for (const DetectedClick& click : running) {
             kinds += static_cast<char>(click.kind);
             runPatterns += static_cast<char>(click.kind);
-            if (!std::isnan(gridNs)) {
-                const double off = std::remainder(at(click) - gridNs, 60e9 / runs.front().bpm);
-                gridWorstMs = std::max(gridWorstMs, std::abs(off) / 1e6);
-            }
         }
         const Steadiness steady = steadiness(running, run.bpm, rate);
         all.intervals += steady.intervals;
@@ -425,13 +425,22 @@ int analyse(Args& args) {
     if (!std::isnan(lastClickNs)) {
         std::printf("first_click_ns=%.0f\nlast_click_ns=%.0f\n", firstClickNs, lastClickNs);
     }
-    if (!std::isnan(gridNs) && !kinds.empty()) {
-        std::printf("grid_worst_ms=%.3f\n", gridWorstMs);
-    }
+    double movedFrom = kNever;
     if (!framesPath.empty()) {
         const std::vector<Written> log = readFrameLog(framesPath);
         judgeWrittenClicks(log, rate);
-        judgePlayedClicks(log, heard, at, rate);
+        movedFrom = judgePlayedClicks(log, heard, at, rate);
+    }
+    // Up to where the server moved the stream, if it did: the clicks after lie where it put them.
+    if (!std::isnan(gridNs) && !heard.empty()) {
+        double gridWorstMs = 0;
+        for (const DetectedClick& click : heard) {
+            if (click.onset < movedFrom - 8) {
+                const double off = std::remainder(at(click) - gridNs, 60e9 / runs.front().bpm);
+                gridWorstMs = std::max(gridWorstMs, std::abs(off) / 1e6);
+            }
+        }
+        std::printf("grid_worst_ms=%.3f\n", gridWorstMs);
     }
     std::printf("reference_clicks=%zu\n", reference.size());
     if (reference.size() >= 2) {
