@@ -20,6 +20,9 @@
 // first run's tempo (grid_worst_ms): a run that goes on over a lost server keeps its grid. With
 // --frames too, only up to where the server moved the stream, if it did.
 //
+// Clicks cut short by time the recorder missed (it wrote silence there) are mended, and
+// counted (cut_by_recorder): they say nothing of the sound.
+//
 // With --frames FILE, the program's own log of where it wrote each click (VINDELOR_FRAME_LOG):
 // whether every click went on its run's grid to the frame (written_off_grid, a fault of
 // ours), and how far what the sink played strays from what was written
@@ -52,6 +55,23 @@ constexpr double kShortestClickMs = 17;
 std::ifstream openToRead(const std::string& path) {
     std::ifstream file(path);
     return file ? std::move(file) : throw std::runtime_error("cannot read " + path);
+}
+
+// The recorder's "# missed frame count" lines.
+std::vector<MissedSpan> readMissedSpans(const std::string& path) {
+    std::ifstream file = openToRead(path);
+    std::vector<MissedSpan> spans;
+    for (std::string line; std::getline(file, line);) {
+        std::istringstream fields(line);
+        std::string mark;
+        std::string word;
+        double from = 0;
+        double count = 0;
+        if (fields >> mark >> word >> from >> count && mark == "#" && word == "missed") {
+            spans.push_back({from, from + count});
+        }
+    }
+    return spans;
 }
 
 struct Run {
@@ -326,6 +346,10 @@ int analyse(Args& args) {
     };
     const ClickDetectorSettings settings{.sampleRate = rate};
     std::vector<DetectedClick> detected = detectClicks(recording.samples, settings);
+    if (const std::vector<MissedSpan> missed = readMissedSpans(timingPath); !missed.empty()) {
+        const int mended = mendCutClicks(detected, missed, settings);
+        std::printf("recorder_missed=%zu\ncut_by_recorder=%d\n", missed.size(), mended);
+    }
 
     std::vector<DetectedClick> program;
     std::vector<DetectedClick> reference;

@@ -5,7 +5,8 @@
 //   rig record --server pulseaudio|pipewire --sink NAME --wav FILE --log FILE [--latency FRAMES]
 //
 // The log has a line per anchor, "frame played_ns more": the recording's sample `frame` played
-// at CLOCK_MONOTONIC `played_ns` (TimeMap reads it).
+// at CLOCK_MONOTONIC `played_ns` (TimeMap reads it); and "# missed frame count" where it wrote
+// silence for time it was given nothing.
 //  - PulseAudio: the sink's monitor, one anchor per timing reply (ten a second), `more` the
 //    sink's latency. For a monitor, the server's write index plus what is on its way is the
 //    last sample the sink has mixed, and that sample plays the sink's latency later. Asking
@@ -76,6 +77,8 @@ class RecordingFiles {
     }
     // Where the recorder was given nothing: positions stay true.
     void silence(std::uint64_t count) {
+        std::fprintf(log_, "# missed %llu %llu\n", static_cast<unsigned long long>(frames_),
+                     static_cast<unsigned long long>(count));
         zeros_.assign(count, 0.0f);
         write(zeros_.data(), count);
     }

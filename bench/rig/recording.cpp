@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <numbers>
 #include <stdexcept>
 
@@ -137,6 +138,47 @@ ClickKind classifyClick(double pitchHz, double lengthMs) {
                                                    : ClickKind::unknown;
     }
     return ClickKind::unknown;
+}
+
+int mendCutClicks(std::vector<DetectedClick>& clicks, std::span<const MissedSpan> missed,
+                  const ClickDetectorSettings& settings) {
+    const double gap = settings.gapMs * settings.sampleRate / 1000;
+    std::map<ClickKind, std::vector<double>> spans;  // end less onset of the whole clicks
+    for (const DetectedClick& click : clicks) {
+        spans[click.kind].push_back(static_cast<double>(click.end) - click.onset);
+    }
+    int mended = 0;
+    for (DetectedClick& click : clicks) {
+        if (click.kind != ClickKind::unknown && click.kind != ClickKind::referencePart) {
+            continue;
+        }
+        for (const MissedSpan& span : missed) {
+            const bool tailCut =
+                click.onset < span.from && static_cast<double>(click.end) + gap >= span.from;
+            const bool headCut = click.onset >= span.to - 1 && click.onset < span.to + gap;
+            ClickKind kind = ClickKind::unknown;
+            for (const ClickKind candidate :
+                 {ClickKind::normal, ClickKind::accent, ClickKind::reference}) {
+                if (classifyClick(click.pitchHz, clipLengthMs(candidate)) == candidate) {
+                    kind = candidate;
+                }
+            }
+            std::vector<double>& whole = spans[kind];
+            if ((!tailCut && !headCut) || kind == ClickKind::unknown ||
+                (headCut && whole.empty())) {
+                continue;
+            }
+            if (headCut) {
+                std::ranges::nth_element(whole, whole.begin() + std::ssize(whole) / 2);
+                click.onset = static_cast<double>(click.end) - whole[whole.size() / 2];
+            }
+            click.kind = kind;
+            click.lengthMs = clipLengthMs(kind);
+            ++mended;
+            break;
+        }
+    }
+    return mended;
 }
 
 std::vector<float> makeClickTrack(const ClickTrackSettings& settings) {

@@ -51,6 +51,19 @@ double clipLengthMs(ClickKind kind);
 // as a part of one.
 ClickKind classifyClick(double pitchHz, double lengthMs);
 
+// Time a recorder was given no samples for and wrote as silence, so that positions stay
+// true: samples [from, to) of the recording.
+struct MissedSpan {
+    double from = 0;
+    double to = 0;
+};
+// A click that missed time cut short is not the sound's fault: it is known by its pitch alone,
+// and one that lost its start is dated by its end, which lies the same distance after the
+// start in every whole click of its kind (the same samples, written at whole frames). Returns
+// how many clicks it mended; clicks no missed time touched are left as they are.
+int mendCutClicks(std::vector<DetectedClick>& clicks, std::span<const MissedSpan> missed,
+                  const ClickDetectorSettings& settings = {});
+
 // A perfectly regular click track: tone bursts of the program's clips' pitches and lengths
 // (and the reference's), each starting on its exact sample: beat k at lead-in +
 // llround(k * rate * 60 / bpm).

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace vindelor::rig {
@@ -11,7 +12,7 @@ TEST(ClickDetectorTest, FindsEachClickOfARegularTrackToAFractionOfASampleAndTell
     ClickTrackSettings settings{.bpm = 100, .pattern = "TnARnn", .seconds = 3.6};
     const auto clicks = detectClicks(makeClickTrack(settings));
     const ClickKind expected[] = {ClickKind::tripleAccent, ClickKind::normal, ClickKind::accent,
-                                  ClickKind::reference, ClickKind::normal, ClickKind::normal};
+                                  ClickKind::reference,    ClickKind::normal, ClickKind::normal};
     ASSERT_EQ(clicks.size(), 7u);
     for (std::size_t k = 0; k < clicks.size(); ++k) {
         // Clips start at full scale after silence: the half-scale crossing lies halfway
@@ -41,6 +42,30 @@ TEST(ClickDetectorTest, PlacesACrossingByTheLevelsAroundItAndTellsACutClickFromA
     std::fill(cut.begin() + 9600 + 240, cut.end(), 0.0f);  // the reference's first 5 ms
     ASSERT_EQ(detectClicks(cut).size(), 1u);
     EXPECT_EQ(detectClicks(cut)[0].kind, ClickKind::referencePart);
+}
+
+TEST(ClickDetectorTest, MendsClicksCutByTimeTheRecorderMissedAndNoOthers) {
+    const ClickTrackSettings settings{.bpm = 100, .pattern = "AnnR", .seconds = 4.2};
+    std::vector<float> samples = makeClickTrack(settings);
+    const auto onset = [](int k) { return 9600.0 + 28800.0 * k - 0.5; };
+    // Beat 1 (normal) loses its end, beat 4 (accent) its start, beat 3 (the reference) its
+    // end; beat 6 is cut as at Stop, with no missed time there.
+    const std::vector<MissedSpan> missed = {{9600 + 28800 + 1215, 9600 + 28800 + 2239},
+                                            {9600 + 4 * 28800 - 300, 9600 + 4 * 28800 + 724},
+                                            {9600 + 3 * 28800 + 500, 9600 + 3 * 28800 + 1524}};
+    for (const MissedSpan& span : missed) {
+        std::fill(samples.begin() + static_cast<long>(span.from),
+                  samples.begin() + static_cast<long>(span.to), 0.0f);
+    }
+    std::fill(samples.begin() + 9600 + 6 * 28800 + 800, samples.begin() + 9600 + 7 * 28800, 0.0f);
+    std::vector<DetectedClick> clicks = detectClicks(samples);
+    ASSERT_EQ(clicks.size(), 8u);
+    EXPECT_EQ(mendCutClicks(clicks, missed), 3);
+    const std::string kinds = "AnnRAn?R";
+    for (std::size_t k = 0; k < clicks.size(); ++k) {
+        EXPECT_EQ(static_cast<char>(clicks[k].kind), kinds[k]) << "click " << k;
+        EXPECT_DOUBLE_EQ(clicks[k].onset, onset(static_cast<int>(k))) << "click " << k;
+    }
 }
 
 }  // namespace
