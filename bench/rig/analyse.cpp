@@ -2,7 +2,7 @@
 // when they sounded against the presses that started and stopped them.
 //
 //   rig analyse --wav rec.wav --timing rec.timing --bpm 120 [--presses FILE] [--grid NS]
-//               [--frames FILE]
+//               [--frames FILE] [--bare FILE]
 //
 // FILE holds one line per run, "start_ns [stop_ns [bpm]]": the CLOCK_MONOTONIC times at which
 // Start and Stop reached the X server, and the run's tempo if not --bpm. Intervals are
@@ -19,6 +19,13 @@
 // With --grid NS, how far the program's clicks lie from the grid of beats through NS at the
 // first run's tempo (grid_worst_ms): a run that goes on over a lost server keeps its grid. With
 // --frames too, only up to where the server moved the stream, if it did.
+//
+// With --bare FILE, the times (one per line) at which a bare stream was started between the
+// runs, the quickest start the chain allows (`rig probe`): its clicks are kept apart, and each
+// run's start is also told against the bare start just before it (start_over_bare_ms). The
+// two share the recording's time map and the sink's state at that moment, which a figure
+// taken apart does not: on PulseAudio the map may stray by milliseconds from one stretch of
+// a recording to the next.
 //
 // Clicks cut short by time the recorder missed (it wrote silence there) are mended, and
 // counted (cut_by_recorder): they say nothing of the sound.
@@ -99,6 +106,19 @@ std::vector<Run> readRuns(const std::string& path, int bpm) {
         }
     }
     return runs;
+}
+
+// "least / median / most", or the one value.
+std::string spread(std::vector<double> values) {
+    std::ranges::sort(values);
+    char text[64];
+    if (values.size() == 1) {
+        std::snprintf(text, sizeof text, "%.2f", values.front());
+    } else {
+        std::snprintf(text, sizeof text, "%.1f / %.1f / %.1f", values.front(),
+                      values[values.size() / 2], values.back());
+    }
+    return text;
 }
 
 double median(std::vector<double> values) {
@@ -332,6 +352,7 @@ int analyse(Args& args) {
     const int bpm = static_cast<int>(args.number("--bpm", 0));
     const std::string pressesPath = args.option("--presses").value_or("");
     const std::string framesPath = args.option("--frames").value_or("");
+    const std::string barePath = args.option("--bare").value_or("");
     const double gridNs = args.number("--grid", std::nan(""));
     args.finish();
     if (bpm <= 0) {
@@ -368,12 +389,26 @@ int analyse(Args& args) {
         }
     }
 
+    // A bare stream's click is the first within 200 ms of its start.
+    std::vector<std::pair<double, double>> bareStarts;  // when, and its start latency
+    for (const Run& bare : barePath.empty() ? std::vector<Run>{} : readRuns(barePath, bpm)) {
+        const auto click = std::ranges::find_if(program, [&](const DetectedClick& c) {
+            return at(c) > bare.startNs - 20e6 && at(c) < bare.startNs + 200e6;
+        });
+        if (click != program.end()) {
+            restoreStart(*click, detected, rate);
+            bareStarts.emplace_back(bare.startNs, (at(*click) - bare.startNs) / 1e6);
+            program.erase(click);
+        }
+    }
+
     const std::vector<Run> runs = readRuns(pressesPath, bpm);
     std::string kinds;
     std::string runPatterns;
     int afterStop = 0;
     Steadiness all;
     std::vector<double> startLatencies;
+    std::vector<double> overBare;
     std::vector<double> stopOffsets;
     double firstClickNs = std::nan("");
     double lastClickNs = std::nan("");
@@ -398,6 +433,15 @@ int analyse(Args& args) {
             restoreStart(running.front(), detected, rate);
             if (run.startNs > -kNever) {
                 startLatencies.push_back((at(running.front()) - run.startNs) / 1e6);
+                // Against the bare start just before it, if it came within 3 s.
+                for (auto bare = bareStarts.rbegin(); bare != bareStarts.rend(); ++bare) {
+                    if (bare->first < run.startNs) {
+                        if (run.startNs - bare->first < 3e9) {
+                            overBare.push_back(startLatencies.back() - bare->second);
+                        }
+                        break;
+                    }
+                }
             }
             if (run.stopNs < kNever) {
                 stopOffsets.push_back((at(running.back()) + 60e9 / run.bpm - run.stopNs) / 1e6);
@@ -426,15 +470,18 @@ int analyse(Args& args) {
                     all.worstSamples * 1000 / rate);
     }
     if (!startLatencies.empty()) {
-        std::ranges::sort(startLatencies);
-        const double least = startLatencies.front();
-        const double most = startLatencies.back();
-        if (startLatencies.size() == 1) {
-            std::printf("start_latency_ms=%.2f\n", least);
-        } else {
-            std::printf("start_latency_ms=%.1f / %.1f / %.1f\n", least,
-                        startLatencies[startLatencies.size() / 2], most);
+        std::printf("start_latency_ms=%s\n", spread(startLatencies).c_str());
+    }
+    if (!bareStarts.empty()) {
+        std::vector<double> bare;
+        for (const auto& start : bareStarts) {
+            bare.push_back(start.second);
         }
+        std::printf("bare_clicks=%zu\nbare_start_latency_ms=%s\n", bare.size(),
+                    spread(bare).c_str());
+    }
+    if (!overBare.empty()) {
+        std::printf("start_over_bare_ms=%s\n", spread(overBare).c_str());
     }
     if (!stopOffsets.empty()) {
         std::printf("stop_before_beat_ms=");

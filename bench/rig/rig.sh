@@ -18,8 +18,8 @@
 #  long    60 s at 120 BPM and 30 s at 70 BPM (--quick 15 and 10, --check 4 and 4), a
 #          reference track on the same sink half a beat apart, Stop 20 ms before a beat
 #          (PipeWire: 80 ms);
-#  starts  a bare stream started the quickest way ten times, then ten Start/Stop runs, Stop
-#          10 to 45 ms before the third beat sounds;
+#  starts  ten Start/Stop runs, Stop 10 to 45 ms before the third beat sounds, each after a
+#          bare stream started the quickest way, to which it is compared;
 #  lost    the server killed under the running program and started again;
 #  stopped the server killed while stopped, Start the moment it is back;
 #  late    Start while the server is away, the server back 3 s later;
@@ -367,23 +367,27 @@ long() {  # long BPM SECONDS
 }
 
 starts() {
-    local name="starts" i start lead latency=100
+    local name="starts" i start lead latency=190
     [[ "$SERVER" == pipewire ]] && latency=40
     record "$name" && sleep 1
-    "$rig" probe --starts 10 --gap-ms 700 --latency-ms "$latency" >"$DIR/probe.presses"
+    # The bare stream's start, first alone for when to press Stop, then once before each
+    # Start: measured alongside, both share the recording's time map and the sink's state.
+    "$rig" probe --starts 5 --gap-ms 700 --latency-ms "$latency" >"$DIR/lead.presses"
     sleep 0.3
-    analyse probe 120 && local probe="$RESULT"
+    analyse lead 120
     lead=$(awk -v r="$(value start_latency_ms)" 'BEGIN { split(r, p, " / "); printf "%d", p[2] * 1e6 }')
     start_program && sleep 1
     : >"$DIR/$name.presses"
+    : >"$DIR/bare.presses"
     for ((i = 0; i < 10; i++)); do
+        "$rig" probe --starts 1 --latency-ms "$latency" >>"$DIR/bare.presses" && sleep 0.2
         start=$(press START)
         echo "$start $(press START --at $((start + 1000000000 + lead - (10 + (i % 8) * 5) * 1000000))) 120" >>"$DIR/$name.presses"
         sleep 0.6
     done
     close_program && end_record
-    analyse "$name" 120
-    row series "$(value start_latency_ms "$probe") | $(value start_latency_ms) | $(value pattern_runs | tr ',' ' ') | $(value stop_before_beat_ms | tr ',' ' ') | $(value clicks_after_stop)"
+    analyse "$name" 120 --bare "$DIR/bare.presses"
+    row series "$(value bare_start_latency_ms) | $(value start_latency_ms) | $(value start_over_bare_ms) | $(value pattern_runs | tr ',' ' ') | $(value stop_before_beat_ms | tr ',' ' ') | $(value clicks_after_stop)"
 }
 
 # The program is held still while the server and the recorder start, as in late(). On
@@ -561,7 +565,7 @@ table() {  # table HEADER ROW...
 }
 table "run | clicks | pattern | mean interval (ms) | worst deviation (samples) | written off the grid / played against written, worst (samples) | the server moved the stream (samples) | reference's worst (samples) | start latency (ms) | clicks after Stop | our CPU running (%) | our CPU stopped (%) | our RSS (MB) | sink latency (ms) | quantum" "${runs[@]}"
 table "server CPU % (wake-ups/s), alone | with paplay playing clicks | with the program stopped | with the program running at 120 BPM | sink latency, paplay / program (ms) | the program's own CPU (%)" "${costs[@]}"
-table "bare stream's start, least / median / most (ms) | the program's start (ms) | runs (kinds heard) | Stop before the beat (ms) | clicks after Stop" "${series[@]}"
+table "bare stream's start, least / median / most (ms) | the program's start (ms) | the program's over the bare stream's, Start by Start (ms) | runs (kinds heard) | Stop before the beat (ms) | clicks after Stop" "${series[@]}"
 table "the sink's own latency as it answers (ms) | first click after the server answers (ms) | clicks in 6 s | pattern | worst deviation (samples) | off the grid before (ms) | worst deviation before the loss (samples)" "${losses[@]}"
 table "lost while stopped, Start as it is back: first click after Start (ms) | pattern | worst deviation (samples)" "${stops[@]}"
 table "Start 3 s before the server: first click after it answers (ms) | clicks in 5 s | pattern | worst deviation (samples)" "${lates[@]}"
