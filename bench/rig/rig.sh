@@ -316,12 +316,14 @@ reference() {
 # --- the scenarios ----------------------------------------------------------------------------
 
 cpu() {
-    local idle peer peer_latency quick=- stopped running c0 t0 ours
+    local idle peer peer_latency quick=- stopped running c0 t0 ours theirs
     sleep 3 && idle=$(server_load)
-    "$rig" click-track --out "$DIR/peer.wav" --bpm 120 --seconds 20 --pattern Annn
+    "$rig" click-track --out "$DIR/peer.wav" --bpm 120 --seconds 40 --pattern Annn
     # A sink latency of about 190 ms on PulseAudio, as a simple metronome's stream has.
     spawn peer paplay --latency-msec=420 "$DIR/peer.wav"
-    sleep 2 && peer=$(server_load) && peer_latency="$(sink_latency)"
+    sleep 2 && c0=$(cpu_ns "$LAST") t0=$(now)
+    peer=$(server_load) && peer_latency="$(sink_latency)"
+    theirs=$(percent "$c0" "$(cpu_ns "$LAST")" "$t0" "$(now)")
     stop "$LAST" || true
     # On PipeWire that lets the graph run at its largest quantum, 2048 frames, where the
     # program holds it at 1024 to take back what Stop must: the same peer at 1024 too.
@@ -335,7 +337,7 @@ cpu() {
     c0=$(cpu_ns "$PROGRAM") t0=$(now)
     running=$(server_load)
     ours=$(percent "$c0" "$(cpu_ns "$PROGRAM")" "$t0" "$(now)")
-    row costs "$idle | $peer | $quick | $stopped | $running | $peer_latency / $(sink_latency) | $ours"
+    row costs "$idle | $peer | $quick | $stopped | $running | $peer_latency / $(sink_latency) | $theirs / $ours"
     press START >/dev/null && close_program
 }
 
@@ -571,7 +573,7 @@ table() {  # table HEADER ROW...
     printf '%s\n' "$@"
 }
 table "run | clicks | pattern | mean interval (ms) | worst deviation (samples) | written off the grid / played against written, worst (samples) | the server moved the stream (samples) | reference's worst (samples) | start latency (ms) | clicks after Stop | our CPU running (%) | our CPU stopped (%) | our RSS (MB) | sink latency (ms) | quantum" "${runs[@]}"
-table "server CPU % (wake-ups/s), alone | with paplay playing clicks | with paplay at the program's quantum | with the program stopped | with the program running at 120 BPM | sink latency, paplay / program (ms) | the program's own CPU (%)" "${costs[@]}"
+table "server CPU % (wake-ups/s), alone | with paplay playing clicks | with paplay at the program's quantum | with the program stopped | with the program running at 120 BPM | sink latency, paplay / program (ms) | own CPU, paplay / the program (%)" "${costs[@]}"
 table "bare stream's start, least / median / most (ms) | the program's start (ms) | the program's over the bare stream's, Start by Start (ms) | runs (kinds heard) | Stop before the beat (ms) | clicks after Stop" "${series[@]}"
 table "the sink's own latency as it answers (ms) | first click after the server answers (ms) | clicks in 6 s | pattern | worst deviation (samples) | off the grid before (ms) | worst deviation before the loss (samples)" "${losses[@]}"
 table "lost while stopped, Start as it is back: first click after Start (ms) | pattern | worst deviation (samples)" "${stops[@]}"
