@@ -152,20 +152,22 @@ int mendCutClicks(std::vector<DetectedClick>& clicks, std::span<const MissedSpan
         if (click.kind != ClickKind::unknown && click.kind != ClickKind::referencePart) {
             continue;
         }
+        ClickKind kind = ClickKind::unknown;  // by its pitch alone
+        for (const ClickKind candidate :
+             {ClickKind::normal, ClickKind::accent, ClickKind::reference}) {
+            if (classifyClick(click.pitchHz, clipLengthMs(candidate)) == candidate) {
+                kind = candidate;
+            }
+        }
+        if (kind == ClickKind::unknown) {
+            continue;
+        }
+        std::vector<double>& whole = spans[kind];
         for (const MissedSpan& span : missed) {
             const bool tailCut =
                 click.onset < span.from && static_cast<double>(click.end) + gap >= span.from;
             const bool headCut = click.onset >= span.to - 1 && click.onset < span.to + gap;
-            ClickKind kind = ClickKind::unknown;
-            for (const ClickKind candidate :
-                 {ClickKind::normal, ClickKind::accent, ClickKind::reference}) {
-                if (classifyClick(click.pitchHz, clipLengthMs(candidate)) == candidate) {
-                    kind = candidate;
-                }
-            }
-            std::vector<double>& whole = spans[kind];
-            if ((!tailCut && !headCut) || kind == ClickKind::unknown ||
-                (headCut && whole.empty())) {
+            if ((!tailCut && !headCut) || (headCut && whole.empty())) {
                 continue;
             }
             if (headCut) {

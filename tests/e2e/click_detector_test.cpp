@@ -12,7 +12,7 @@ TEST(ClickDetectorTest, FindsEachClickOfARegularTrackToAFractionOfASampleAndTell
     ClickTrackSettings settings{.bpm = 100, .pattern = "TnARnn", .seconds = 3.6};
     const auto clicks = detectClicks(makeClickTrack(settings));
     const ClickKind expected[] = {ClickKind::tripleAccent, ClickKind::normal, ClickKind::accent,
-                                  ClickKind::reference,    ClickKind::normal, ClickKind::normal};
+                                  ClickKind::reference, ClickKind::normal, ClickKind::normal};
     ASSERT_EQ(clicks.size(), 7u);
     for (std::size_t k = 0; k < clicks.size(); ++k) {
         // Clips start at full scale after silence: the half-scale crossing lies halfway
